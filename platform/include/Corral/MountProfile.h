@@ -1,0 +1,46 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Corral/MountStatus.h"
+#include "Kel/String.h"
+
+namespace Corral {
+
+// How a client may use a mounted entity.
+enum class Access : std::uint8_t {
+  read,   // the client only reads it
+  write,  // the client writes it
+};
+
+struct Mount {
+  Kel::String path;
+  Kel::String type;  // registered entity type the path must hold
+  Access access;
+};
+
+// A mount profile: the paths a client mounts, read from "<profile dir>/<name>.yaml":
+//   mounts:
+//     - {path: hardware/clockmux/config/FixedSystem, type: Hardware::ClockMux::MuxConfigDir,
+//        access: read}
+struct MountProfile {
+  Kel::String name;
+  std::vector<Mount> mounts;
+};
+
+// The result of reading a profile: the profile, or a status other than mountSuccess_ with a
+// message naming file, line and column and what was expected.
+struct MountProfileResult {
+  MountStatus status = mountSuccess_;
+  std::string error;
+  MountProfile profile;
+};
+
+std::filesystem::path mountProfilePath(const std::filesystem::path& directory,
+                                       const Kel::String& name);
+MountProfileResult readMountProfile(const std::filesystem::path& directory,
+                                    const Kel::String& name);
+
+}  // namespace Corral

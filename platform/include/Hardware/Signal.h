@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Kel/Entity.h"
+
+// The directory shapes shared by the strobe (time pulse) and frequency signal families. Each
+// family declares its own source entries, then these macros declare, in its namespace:
+//   SourceConfigDir    { sourceConfig: SourceConfig }     what the platform says exists
+//   SourceCliConfigDir { cliConfig:    SourceCliConfig }  what the user wants
+//   SourceStatusDir    { sourceStatus: SourceStatus }     what is in force
+//   SinkConfig { defaultSourceName }, SinkCliConfig { sourceName }, SinkStatus { sourceName }
+//   SinkConfigDir { sinkConfig }, SinkCliConfigDir { cliConfig }, SinkStatusDir { sinkStatus }
+
+#define HARDWARE_SOURCE_CONFIG_DIR(attribute, collection, reference) \
+  collection(SourceConfig, sourceConfig)
+#define HARDWARE_SOURCE_CLI_CONFIG_DIR(attribute, collection, reference) \
+  collection(SourceCliConfig, cliConfig)
+#define HARDWARE_SOURCE_STATUS_DIR(attribute, collection, reference) \
+  collection(SourceStatus, sourceStatus)
+
+#define HARDWARE_SIGNAL_SOURCE_DIRS(Namespace)                                                  \
+  KEL_ENTITY_CLASS(Namespace, SourceConfigDir, Kel::Entity, HARDWARE_SOURCE_CONFIG_DIR);        \
+  KEL_ENTITY_CLASS(Namespace, SourceCliConfigDir, Kel::Entity, HARDWARE_SOURCE_CLI_CONFIG_DIR); \
+  KEL_ENTITY_CLASS(Namespace, SourceStatusDir, Kel::Entity, HARDWARE_SOURCE_STATUS_DIR)
+
+#define HARDWARE_SINK_CONFIG(attribute, collection, reference) \
+  attribute(Kel::String, defaultSourceName)
+#define HARDWARE_SINK_SOURCE_NAME(attribute, collection, reference) \
+  attribute(Kel::String, sourceName)
+#define HARDWARE_SINK_CONFIG_DIR(attribute, collection, reference) \
+  collection(SinkConfig, sinkConfig)
+#define HARDWARE_SINK_CLI_CONFIG_DIR(attribute, collection, reference) \
+  collection(SinkCliConfig, cliConfig)
+#define HARDWARE_SINK_STATUS_DIR(attribute, collection, reference) \
+  collection(SinkStatus, sinkStatus)
+
+#define HARDWARE_SIGNAL_SINK_TYPES(Namespace)                                               \
+  KEL_ENTITY_CLASS(Namespace, SinkConfig, Kel::Entity, HARDWARE_SINK_CONFIG);               \
+  KEL_ENTITY_CLASS(Namespace, SinkCliConfig, Kel::Entity, HARDWARE_SINK_SOURCE_NAME);       \
+  KEL_ENTITY_CLASS(Namespace, SinkStatus, Kel::Entity, HARDWARE_SINK_SOURCE_NAME);          \
+  KEL_ENTITY_CLASS(Namespace, SinkConfigDir, Kel::Entity, HARDWARE_SINK_CONFIG_DIR);        \
+  KEL_ENTITY_CLASS(Namespace, SinkCliConfigDir, Kel::Entity, HARDWARE_SINK_CLI_CONFIG_DIR); \
+  KEL_ENTITY_CLASS(Namespace, SinkStatusDir, Kel::Entity, HARDWARE_SINK_STATUS_DIR)
+
+// The types of one family, for module registration.
+#define HARDWARE_SIGNAL_TYPES                                                                  \
+  SourceConfig, SourceCliConfig, SourceStatus, SourceConfigDir, SourceCliConfigDir,            \
+      SourceStatusDir, SinkConfig, SinkCliConfig, SinkStatus, SinkConfigDir, SinkCliConfigDir, \
+      SinkStatusDir

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "Kel/Clock.h"
+#include "Kel/Entity.h"
+
+namespace Kel {
+
+// Settings of the process's event loop.
+#define KEL_ACTIVITY_MANAGER_CONFIG(attribute, collection, reference) attribute(bool, useEpoll)
+class ActivityManagerConfig : public Entity {
+  KEL_ENTITY(Kel, ActivityManagerConfig, Entity, KEL_ACTIVITY_MANAGER_CONFIG)
+};
+
+// Waits for file descriptors to become ready: epoll, or poll(2) until epoll is asked for.
+class Poller {
+ public:
+  struct Ready {
+    int fd;
+    std::uint32_t events;
+  };
+  virtual ~Poller() = default;
+  virtual const char* name() const = 0;
+  virtual void watch(int fd, std::uint32_t events) = 0;
+  virtual void unwatch(int fd) = 0;
+  // Ready descriptors; blocks until one is ready when `block`, else returns at once.
+  virtual std::vector<Ready> wait(bool block) = 0;
+};
+
+// The single-threaded event loop. Each turn runs, one at a time and to completion: the tasks
+// posted before the turn, the clock's due wake-ups, then the handlers of ready descriptors.
+// Wake-ups reach it through a timerfd armed at the absolute CLOCK_MONOTONIC time of the next one.
+class ActivityManager {
+ public:
+  using FdHandler = std::function<void(std::uint32_t events)>;  // events as in EPOLLIN etc.
+
+  ActivityManager(Ptr<Clock> clock, Ptr<ActivityManagerConfig> config);
+  ~ActivityManager();
+  ActivityManager(const ActivityManager&) = delete;
+  ActivityManager& operator=(const ActivityManager&) = delete;
+
+  void fdIs(int fd, std::uint32_t events, FdHandler handler);
+  void fdDel(int fd);
+  // Runs `task` on the next turn.
+  void post(std::function<void()> task);
+
+  // One turn. With `mayWait`, and nothing due, it sleeps until a descriptor is ready or the next
+  // wake-up time of the clock.
+  void turn(bool mayWait);
+  // Turns until stop().
+  void run();
+  void stop() { stopped_ = true; }
+  bool isStopped() const { return stopped_; }
+  // True when a task is posted or a wake-up is due at `now`.
+  bool hasDueWork(Seconds now) const;
+  const char* backend() const { return poller_->name(); }
+
+ private:
+  void followConfig();
+  void armTimerFd(Seconds wakeUp);
+  void runTasks();
+
+  Ptr<Clock> clock_;
+  Ptr<ActivityManagerConfig> config_;
+  std::unique_ptr<Poller> poller_;
+  int timerFd_ = -1;
+  Seconds timerFdArmedAt_ = infiniteTime;
+  std::map<int, std::pair<std::uint32_t, std::shared_ptr<FdHandler>>> fds_;
+  std::deque<std::function<void()>> tasks_;
+  bool stopped_ = false;
+};
+
+namespace ActivityFacility {
+// The process's activity clock.
+Ptr<Clock> clock();
+// The event loop's settings; `useEpollIs(true)` selects epoll.
+Ptr<ActivityManagerConfig> activityManagerConfig();
+// The process's event loop.
+ActivityManager& manager();
+}  // namespace ActivityFacility
+
+}  // namespace Kel

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <ios>
+#include <sstream>
+#include <string>
+#include <string_view>
+
+#include "Kel/String.h"
+
+namespace Kel {
+
+// The enabled levels (0 to 9) of one trace facility.
+class TraceHandle {
+ public:
+  explicit TraceHandle(String facility, std::uint16_t levels = 0)
+      : facility_(std::move(facility)), levels_(levels) {}
+  const String& facility() const noexcept { return facility_; }
+  bool enabled(int level) const noexcept {
+    return level >= 0 && level <= 9 && ((levels_ >> level) & 1U);
+  }
+  std::uint16_t levels() const noexcept { return levels_; }
+  void levelsIs(std::uint16_t levels) noexcept { levels_ = levels; }
+
+ private:
+  String facility_;
+  std::uint16_t levels_;
+};
+
+// The handle of `facility`, made (under the current filter) on first use; it lives as long as the
+// process. The first call of any trace function reads the filter from the environment (TRACE).
+TraceHandle& traceHandle(std::string_view facility);
+
+// Sets the trace filter of every handle, present and future. The filter is a comma-separated list
+// of `Facility/LEVELS` terms: LEVELS is digits and ranges with no separators ("0-9", "07", "0-57"),
+// a bare `Facility` enables 0-9, and `*` (or any fnmatch pattern) matches several facilities. A
+// facility gets the union of the levels of every term that matches it. An invalid filter changes
+// nothing and returns false with the reason in `error`.
+bool traceFilterIs(std::string_view filter, std::string* error = nullptr);
+const String& traceFilter();
+
+// Where trace lines go: by default stderr, or appended to the file named by TRACEFILE. A test can
+// install its own sink (null restores the default); the previous sink is returned.
+using TraceSink = std::function<void(std::string_view line)>;
+TraceSink traceSinkIs(TraceSink sink);
+
+// Builds one trace line and emits it when destroyed:
+//   <UTC ISO-8601 with microseconds> <pid> <Facility>/<level> <file>:<line> <function> <message>
+// Values are inserted as into an ostream, except that 8-bit integers are shown as numbers.
+class TraceHelper {
+ public:
+  TraceHelper(const TraceHandle& handle, int level, const char* file, int line,
+              const char* function);
+  ~TraceHelper();
+  TraceHelper(const TraceHelper&) = delete;
+  TraceHelper& operator=(const TraceHelper&) = delete;
+
+  template <class T>
+  TraceHelper& operator<<(const T& value) {
+    message_ << value;
+    return *this;
+  }
+  TraceHelper& operator<<(unsigned char value) {
+    message_ << static_cast<unsigned>(value);
+    return *this;
+  }
+  TraceHelper& operator<<(signed char value) {
+    message_ << static_cast<int>(value);
+    return *this;
+  }
+  TraceHelper& operator<<(std::ios_base& (*manipulator)(std::ios_base&)) {
+    message_ << manipulator;
+    return *this;
+  }
+
+ private:
+  const TraceHandle& handle_;
+  int level_;
+  const char* file_;
+  int line_;
+  const char* function_;
+  std::ostringstream message_;
+};
+
+// The time part of a trace line for UTC seconds `utc`: "2026-12-06T19:33:52.123456Z".
+std::string traceTimestamp(double utc);
+
+}  // namespace Kel
+
+// Traces one message at `level` of `handle` when that level is enabled; otherwise the operands
+// after the macro are not evaluated at all:  KEL_TRACE(handle, 0) << "text " << value;
+#define KEL_TRACE(handle, level)  \
+  if (!(handle).enabled(level)) { \
+  } else                          \
+    ::Kel::TraceHelper((handle), (level), __FILE__, __LINE__, __func__)

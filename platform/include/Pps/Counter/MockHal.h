@@ -1,0 +1,14 @@
+#pragma once
+
+#include "Pps/Counter/Hal.h"
+
+namespace Pps::Counter {
+
+// A counter with no hardware behind it: the count of the process's simulated pulse. Always valid.
+class MockHal : public Hal {
+ public:
+  MockHal();
+  std::uint16_t ppsCount() override;
+};
+
+}  // namespace Pps::Counter

@@ -1,0 +1,39 @@
+#include "Fru/Hardware.h"
+
+#include "Fru/Gpo.h"
+#include "Fru/Ham.h"
+#include "Kel/TypeInfo.h"
+
+namespace Fru {
+
+namespace {
+std::map<Kel::String, Kel::Ptr<HamImpl>>& backends() {
+  static std::map<Kel::String, Kel::Ptr<HamImpl>> all;
+  return all;
+}
+
+[[maybe_unused]] const bool registered = (Kel::kelModuleIs<Ham, Gpo>("Fru"), true);
+}  // namespace
+
+void hamImplIs(const Kel::String& hamName, const Kel::Ptr<HamImpl>& impl) {
+  if (impl) {
+    backends()[hamName] = impl;
+  } else {
+    backends().erase(hamName);
+  }
+}
+
+Kel::Ptr<HamImpl> describedHamImpl(const Kel::String& hamName) {
+  const auto it = backends().find(hamName);
+  return it == backends().end() ? nullptr : it->second;
+}
+
+const std::map<Kel::String, Kel::Ptr<HamImpl>>& hamImpls() {
+  return backends();
+}
+
+void hamImplsDelAll() {
+  backends().clear();
+}
+
+}  // namespace Fru

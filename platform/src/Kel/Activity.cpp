@@ -1,0 +1,186 @@
+#include "Kel/Activity.h"
+
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <system_error>
+#include <vector>
+
+namespace Kel {
+
+namespace {
+
+[[noreturn]] void throwErrno(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+class EpollPoller final : public Poller {
+ public:
+  EpollPoller() : fd_(epoll_create1(EPOLL_CLOEXEC)) {
+    if (fd_ < 0) throwErrno("epoll_create1");
+  }
+  ~EpollPoller() override { close(fd_); }
+  const char* name() const override { return "epoll"; }
+  void watch(int fd, std::uint32_t events) override {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.fd = fd;
+    if (epoll_ctl(fd_, EPOLL_CTL_ADD, fd, &ev) < 0 && errno == EEXIST) {
+      epoll_ctl(fd_, EPOLL_CTL_MOD, fd, &ev);
+    }
+  }
+  void unwatch(int fd) override { epoll_ctl(fd_, EPOLL_CTL_DEL, fd, nullptr); }
+  std::vector<Ready> wait(bool block) override {
+    epoll_event events[32];
+    const int n = epoll_wait(fd_, events, 32, block ? -1 : 0);
+    std::vector<Ready> ready;
+    for (int i = 0; i < n; ++i) ready.push_back({events[i].data.fd, events[i].events});
+    return ready;
+  }
+
+ private:
+  int fd_;
+};
+
+class PollPoller final : public Poller {
+ public:
+  const char* name() const override { return "poll"; }
+  void watch(int fd, std::uint32_t events) override {
+    unwatch(fd);
+    fds_.push_back(pollfd{fd, static_cast<short>(events), 0});
+  }
+  void unwatch(int fd) override {
+    std::erase_if(fds_, [fd](const pollfd& p) { return p.fd == fd; });
+  }
+  std::vector<Ready> wait(bool block) override {
+    std::vector<Ready> ready;
+    if (poll(fds_.data(), fds_.size(), block ? -1 : 0) <= 0) return ready;
+    for (const pollfd& p : fds_) {
+      if (p.revents) ready.push_back({p.fd, static_cast<std::uint32_t>(p.revents)});
+    }
+    return ready;
+  }
+
+ private:
+  std::vector<pollfd> fds_;
+};
+
+}  // namespace
+
+ActivityManager::ActivityManager(Ptr<Clock> clock, Ptr<ActivityManagerConfig> config)
+    : clock_(std::move(clock)),
+      config_(std::move(config)),
+      poller_(std::make_unique<PollPoller>()),
+      timerFd_(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+  if (timerFd_ < 0) throwErrno("timerfd_create");
+  poller_->watch(timerFd_, EPOLLIN);
+}
+
+ActivityManager::~ActivityManager() {
+  close(timerFd_);
+}
+
+void ActivityManager::fdIs(int fd, std::uint32_t events, FdHandler handler) {
+  fds_[fd] = {events, std::make_shared<FdHandler>(std::move(handler))};
+  poller_->watch(fd, events);
+}
+
+void ActivityManager::fdDel(int fd) {
+  if (fds_.erase(fd)) poller_->unwatch(fd);
+}
+
+void ActivityManager::post(std::function<void()> task) {
+  tasks_.push_back(std::move(task));
+}
+
+bool ActivityManager::hasDueWork(Seconds now) const {
+  return !tasks_.empty() || clock_->hasDueWakeUp(now);
+}
+
+void ActivityManager::followConfig() {
+  const bool epoll = config_->useEpoll();
+  if (epoll == (std::string_view(poller_->name()) == "epoll")) return;
+  std::unique_ptr<Poller> next;
+  if (epoll) {
+    next = std::make_unique<EpollPoller>();
+  } else {
+    next = std::make_unique<PollPoller>();
+  }
+  next->watch(timerFd_, EPOLLIN);
+  for (const auto& [fd, watch] : fds_) next->watch(fd, watch.first);
+  poller_ = std::move(next);
+}
+
+void ActivityManager::armTimerFd(Seconds wakeUp) {
+  if (wakeUp == timerFdArmedAt_) return;
+  itimerspec spec{};
+  if (wakeUp != infiniteTime) {
+    // A zero it_value would disarm the timer; a time already past fires at once.
+    const Seconds at = std::max(wakeUp, 1e-9);
+    spec.it_value.tv_sec = static_cast<time_t>(at);
+    spec.it_value.tv_nsec = static_cast<long>(std::llround((at - std::floor(at)) * 1e9));
+    if (spec.it_value.tv_nsec >= 1000000000L) {
+      spec.it_value.tv_sec += 1;
+      spec.it_value.tv_nsec -= 1000000000L;
+    }
+  }
+  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerFdArmedAt_ = wakeUp;
+}
+
+void ActivityManager::runTasks() {
+  std::deque<std::function<void()>> due;
+  due.swap(tasks_);
+  for (auto& task : due) task();
+}
+
+void ActivityManager::turn(bool mayWait) {
+  followConfig();
+  runTasks();
+  clock_->wakeDue(System::currentTime());
+
+  const bool block = mayWait && !stopped_ && !hasDueWork(System::currentTime());
+  if (block) armTimerFd(clock_->nextWakeUp());
+  for (const Poller::Ready& ready : poller_->wait(block)) {
+    if (ready.fd == timerFd_) {
+      std::uint64_t expirations = 0;
+      [[maybe_unused]] const auto n = read(timerFd_, &expirations, sizeof expirations);
+      timerFdArmedAt_ = infiniteTime;
+      continue;
+    }
+    const auto it = fds_.find(ready.fd);
+    if (it == fds_.end()) continue;  // removed by an earlier handler of this turn
+    const std::shared_ptr<FdHandler> handler = it->second.second;
+    (*handler)(ready.events);
+  }
+}
+
+void ActivityManager::run() {
+  stopped_ = false;
+  while (!stopped_) turn(true);
+}
+
+namespace ActivityFacility {
+
+Ptr<Clock> clock() {
+  static const Ptr<Clock> theClock = makePtr<Clock>();
+  return theClock;
+}
+
+Ptr<ActivityManagerConfig> activityManagerConfig() {
+  static const Ptr<ActivityManagerConfig> config = makePtr<ActivityManagerConfig>("activity");
+  return config;
+}
+
+ActivityManager& manager() {
+  static ActivityManager theManager(clock(), activityManagerConfig());
+  return theManager;
+}
+
+}  // namespace ActivityFacility
+
+}  // namespace Kel

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "Kel/Trace.h"
+#include "Kel/VirtualTime.h"
+
+namespace {
+
+// Captures the trace lines emitted while it lives.
+class CapturedTrace {
+ public:
+  CapturedTrace() {
+    previous_ = Kel::traceSinkIs([this](std::string_view line) { lines.emplace_back(line); });
+  }
+  ~CapturedTrace() { Kel::traceSinkIs(previous_); }
+  std::vector<std::string> lines;
+
+ private:
+  Kel::TraceSink previous_;
+};
+
+int evaluations = 0;
+int counted(int value) {
+  ++evaluations;
+  return value;
+}
+
+}  // namespace
+
+TEST(Trace, DisabledLevelsNeverEvaluateTheirOperands) {
+  CapturedTrace trace;
+  ASSERT_TRUE(Kel::traceFilterIs("Quiet/0"));
+  Kel::TraceHandle& handle = Kel::traceHandle("Quiet");
+  evaluations = 0;
+  KEL_TRACE(handle, 5) << "never " << counted(1);
+  if (true)
+    KEL_TRACE(handle, 7) << counted(2);  // no dangling else
+  else
+    ADD_FAILURE();
+  EXPECT_EQ(evaluations, 0);
+  EXPECT_TRUE(trace.lines.empty());
+  KEL_TRACE(handle, 0) << "once " << counted(3);
+  EXPECT_EQ(evaluations, 1);
+  EXPECT_EQ(trace.lines.size(), 1u);
+}
+
+TEST(Trace, LineFormat) {
+  Kel::VirtualTime time(10.0, 1796659200.25);  // 2026-12-07T16:00:00.25Z
+  CapturedTrace trace;
+  ASSERT_TRUE(Kel::traceFilterIs("Format"));
+  const std::uint8_t data = 0xa5;
+  KEL_TRACE(Kel::traceHandle("Format"), 3) << "data is " << std::hex << data << " ok";
+  const int line = __LINE__ - 1;
+  ASSERT_EQ(trace.lines.size(), 1u);
+  EXPECT_EQ(trace.lines[0], "2026-12-07T16:00:00.250000Z " + std::to_string(getpid()) +
+                                " Format/3 tests/platform/Trace_test.cpp:" + std::to_string(line) +
+                                " TestBody data is a5 ok");
+  EXPECT_EQ(Kel::traceTimestamp(1796659200.9999996), "2026-12-07T16:00:01.000000Z");
+}
+
+TEST(Trace, FilterGrammarAndEffect) {
+  Kel::TraceHandle& vela = Kel::traceHandle("VelaClockAgent");
+  Kel::TraceHandle& port = Kel::traceHandle("PortPolicySm");
+
+  ASSERT_TRUE(Kel::traceFilterIs("VelaClockAgent/0-57"));
+  EXPECT_EQ(vela.levels(), 0b0010111111);
+  EXPECT_EQ(port.levels(), 0);
+
+  ASSERT_TRUE(Kel::traceFilterIs("*/0, VelaClockAgent/79"));  // union of every matching term
+  EXPECT_EQ(vela.levels(), 0b1010000001);
+  EXPECT_EQ(port.levels(), 0b1);
+
+  ASSERT_TRUE(Kel::traceFilterIs("Port*"));  // bare facility: every level
+  EXPECT_EQ(port.levels(), 0x3FF);
+  EXPECT_EQ(vela.levels(), 0);
+  EXPECT_EQ(Kel::traceHandle("PortNew").levels(), 0x3FF);  // later handles follow too
+
+  for (const char* bad : {"Vela/", "Vela/5-3", "Vela/a", "/5", "Vela//5", "Ve la/1", "Vela/1-"}) {
+    std::string error;
+    EXPECT_FALSE(Kel::traceFilterIs(bad, &error)) << bad;
+    EXPECT_NE(error.find("bad trace filter term"), std::string::npos) << bad;
+    EXPECT_EQ(port.levels(), 0x3FF) << bad;  // nothing changed
+    EXPECT_EQ(Kel::traceFilter(), "Port*");
+  }
+  ASSERT_TRUE(Kel::traceFilterIs(""));
+  EXPECT_EQ(port.levels(), 0);
+}
