@@ -7,6 +7,13 @@
 // The base of an agent that a host loads: a state-database client with a name, a slice id and the
 // host's entity manager. The host calls doPreInit, doInit, then (once the mounts the agent asked
 // for are done) doMountsComplete, all on its event thread.
+class CAgent;
+
+// Creates an agent by name. An agent library exports one under the C name `kelAgentFactory`, which
+// the host finds with dlsym after loading the library.
+using CAgentFactory = Kel::Ptr<CAgent> (*)(const Kel::String& name);
+extern "C" const CAgentFactory kelAgentFactory;
+
 class CAgent : public Corral::Mounter {
  public:
   explicit CAgent(Kel::String name) : name_(std::move(name)) {}

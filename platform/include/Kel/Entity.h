@@ -5,6 +5,7 @@
 #include "Kel/Collection.h"
 #include "Kel/PtrInterface.h"
 #include "Kel/String.h"
+#include "Kel/TypeBuilder.h"
 #include "Kel/TypeInfo.h"
 #include "Kel/Value.h"
 
@@ -36,96 +37,14 @@ class Entity : public PtrInterface {
   String name_;
 };
 
-// Adds the descriptors of one type's members to its TypeInfo; used by KEL_ENTITY.
-template <class Self>
-class TypeBuilder {
- public:
-  explicit TypeBuilder(TypeInfo& info) : info_(info) {}
-
-  template <class T, class Get, class Set>
-  void attribute(const char* name, AttributeId id, Get get, Set set) {
-    AttributeDescriptor d;
-    d.name = name;
-    d.id = id;
-    d.kind = ValueTraits<T>::kind;
-    d.expectation = ValueTraits<T>::expectation();
-    d.text = [get](const PtrInterface& e) {
-      return ValueTraits<T>::toText(get(static_cast<const Self&>(e)));
-    };
-    d.textIs = [set](PtrInterface& e, std::string_view text) {
-      const auto value = ValueTraits<T>::fromText(text);
-      if (value) set(static_cast<Self&>(e), *value);
-      return value.has_value();
-    };
-    info_.attributeIs(std::move(d));
-  }
-
-  template <class T, class Get, class Set>
-  void reference(const char* name, AttributeId id, Get get, Set set) {
-    AttributeDescriptor d;
-    d.name = name;
-    d.id = id;
-    d.kind = ValueKind::reference;
-    d.referencedType = &T::typeInfo();
-    d.expectation = "an entity of type " + T::typeInfo().name();
-    d.reference = [get](const PtrInterface& e) -> Ptr<const PtrInterface> {
-      return get(static_cast<const Self&>(e));
-    };
-    d.referenceIs = [set](PtrInterface& e, const Ptr<const PtrInterface>& target) {
-      set(static_cast<Self&>(e), Ptr<const T>(dynamic_cast<const T*>(target.get())));
-    };
-    info_.attributeIs(std::move(d));
-  }
-
-  // An attribute computed from the entity's state: it can be read, not set.
-  template <class T, class Get>
-  void readOnly(const char* name, Get get) {
-    AttributeDescriptor d;
-    d.name = name;
-    d.kind = ValueTraits<T>::kind;
-    d.expectation = ValueTraits<T>::expectation();
-    d.text = [get](const PtrInterface& e) {
-      return ValueTraits<T>::toText(get(static_cast<const Self&>(e)));
-    };
-    info_.attributeIs(std::move(d));
-  }
-
-  template <class Entry>
-  void collection(const char* name, AttributeId id, Collection<Entry> Self::*member) {
-    CollectionDescriptor d;
-    d.name = name;
-    d.id = id;
-    d.entryType = &Entry::typeInfo();
-    d.keys = [member](const PtrInterface& e) {
-      return (static_cast<const Self&>(e).*member).keys();
-    };
-    d.entry = [member](const PtrInterface& e, const String& key) -> Ptr<PtrInterface> {
-      return (static_cast<const Self&>(e).*member).find(key);
-    };
-    d.entryIs = [member, id](PtrInterface& e, const Ptr<PtrInterface>& entry) {
-      auto& self = static_cast<Self&>(e);
-      (self.*member).is(self, id, dynamicPtrCast<Entry>(entry));
-    };
-    d.entryDel = [member, id](PtrInterface& e, const String& key) {
-      auto& self = static_cast<Self&>(e);
-      (self.*member).del(self, id, key);
-    };
-    info_.collectionIs(std::move(d));
-  }
-
- private:
-  TypeInfo& info_;
-};
-
 // Makes the TypeInfo of an entity type from its base's and its own members.
 template <class Self>
 TypeInfo describeEntityType(const char* name) {
-  TypeInfo info(name, &Self::KelBase::typeInfo());
-  for (const auto& a : Self::KelBase::typeInfo().attributes()) info.attributeIs(a);
-  for (const auto& c : Self::KelBase::typeInfo().collections()) info.collectionIs(c);
-  TypeBuilder<Self> builder(info);
-  Self::kelDescribe(builder);
-  if constexpr (requires { Self::kelDescribeMore(builder); }) Self::kelDescribeMore(builder);
+  TypeInfo info = describeType<Self>(name, &Self::KelBase::typeInfo());
+  if constexpr (requires(TypeBuilder<Self> & b) { Self::kelDescribeMore(b); }) {
+    TypeBuilder<Self> builder(info);
+    Self::kelDescribeMore(builder);
+  }
   if constexpr (std::is_constructible_v<Self, String>) {
     info.factoryIs(nameOnlyFactory<Self>(name));
   }

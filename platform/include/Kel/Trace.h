@@ -47,7 +47,8 @@ TraceSink traceSinkIs(TraceSink sink);
 
 // Builds one trace line and emits it when destroyed:
 //   <UTC ISO-8601 with microseconds> <pid> <Facility>/<level> <file>:<line> <function> <message>
-// Values are inserted as into an ostream, except that 8-bit integers are shown as numbers.
+// Values are inserted as into an ostream, except that 8-bit integers are shown as numbers and
+// booleans as true or false.
 class TraceHelper {
  public:
   TraceHelper(const TraceHandle& handle, int level, const char* file, int line,
@@ -83,6 +84,11 @@ class TraceHelper {
   std::ostringstream message_;
 };
 
+// Reports a failed invariant: its text, file, line and operation, at level 0 of `handle` and on
+// stderr. The caller then abandons the path it was on; the process goes on.
+void invariantFailed(const TraceHandle& handle, std::string_view invariant, const char* file,
+                     int line, const char* function);
+
 // The time part of a trace line for UTC seconds `utc`: "2026-12-06T19:33:52.123456Z".
 std::string traceTimestamp(double utc);
 
@@ -90,6 +96,10 @@ std::string traceTimestamp(double utc);
 
 // Traces one message at `level` of `handle` when that level is enabled; otherwise the operands
 // after the macro are not evaluated at all:  KEL_TRACE(handle, 0) << "text " << value;
+// Reports the failed invariant `text` from the calling operation (see invariantFailed).
+#define KEL_INVARIANT_FAILED(handle, text) \
+  ::Kel::invariantFailed((handle), (text), __FILE__, __LINE__, __func__)
+
 #define KEL_TRACE(handle, level)  \
   if (!(handle).enabled(level)) { \
   } else                          \

@@ -123,17 +123,23 @@ std::vector<const TypeInfo*> registeredTypes();
 // the type is unknown.
 Ptr<PtrInterface> newEntity(std::string_view typeName, const std::vector<String>& arguments);
 
-// The usual factory of an entity type: one argument, the name.
-template <class T>
-EntityFactory nameOnlyFactory(const String& typeName) {
-  return [typeName](const std::vector<String>& arguments) -> Ptr<PtrInterface> {
+// A factory that takes a name and nothing else, and makes the object with `create`.
+inline EntityFactory nameOnlyFactory(const String& typeName,
+                                     std::function<Ptr<PtrInterface>(const String&)> create) {
+  return [typeName, create](const std::vector<String>& arguments) -> Ptr<PtrInterface> {
     if (arguments.size() != 1) {
       throw NewEntityArgumentsError(typeName +
                                     ": generic creation takes a name and nothing else (" +
                                     std::to_string(arguments.size()) + " arguments given)");
     }
-    return makePtr<T>(arguments.front());
+    return create(arguments.front());
   };
+}
+
+// The usual factory of an entity type: one argument, the name.
+template <class T>
+EntityFactory nameOnlyFactory(const String& typeName) {
+  return nameOnlyFactory(typeName, [](const String& name) { return makePtr<T>(name); });
 }
 
 }  // namespace Kel

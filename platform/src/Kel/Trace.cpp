@@ -178,6 +178,14 @@ TraceSink traceSinkIs(TraceSink sink) {
   return facility().sinkIs(std::move(sink));
 }
 
+void invariantFailed(const TraceHandle& handle, std::string_view invariant, const char* file,
+                     int line, const char* function) {
+  const std::string report =
+      fmt::format("invariant failed: {} ({}:{} {})", invariant, file, line, function);
+  KEL_TRACE(handle, 0) << report;
+  std::fprintf(stderr, "%s: %s\n", handle.facility().c_str(), report.c_str());
+}
+
 std::string traceTimestamp(double utc) {
   double whole = std::floor(utc);
   auto micros = static_cast<long>(std::llround((utc - whole) * 1e6));
@@ -194,7 +202,9 @@ std::string traceTimestamp(double utc) {
 
 TraceHelper::TraceHelper(const TraceHandle& handle, int level, const char* file, int line,
                          const char* function)
-    : handle_(handle), level_(level), file_(file), line_(line), function_(function) {}
+    : handle_(handle), level_(level), file_(file), line_(line), function_(function) {
+  message_ << std::boolalpha;
+}
 
 TraceHelper::~TraceHelper() {
   facility().emit(fmt::format("{} {} {}/{} {}:{} {} {}", traceTimestamp(System::currentTimeUtc()),
