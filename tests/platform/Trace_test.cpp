@@ -5,21 +5,9 @@
 
 #include "Kel/Trace.h"
 #include "Kel/VirtualTime.h"
+#include "support/CapturedTrace.h"
 
 namespace {
-
-// Captures the trace lines emitted while it lives.
-class CapturedTrace {
- public:
-  CapturedTrace() {
-    previous_ = Kel::traceSinkIs([this](std::string_view line) { lines.emplace_back(line); });
-  }
-  ~CapturedTrace() { Kel::traceSinkIs(previous_); }
-  std::vector<std::string> lines;
-
- private:
-  Kel::TraceSink previous_;
-};
 
 int evaluations = 0;
 int counted(int value) {
@@ -30,8 +18,7 @@ int counted(int value) {
 }  // namespace
 
 TEST(Trace, DisabledLevelsNeverEvaluateTheirOperands) {
-  CapturedTrace trace;
-  ASSERT_TRUE(Kel::traceFilterIs("Quiet/0"));
+  CapturedTrace trace("Quiet/0");
   Kel::TraceHandle& handle = Kel::traceHandle("Quiet");
   evaluations = 0;
   KEL_TRACE(handle, 5) << "never " << counted(1);
@@ -48,8 +35,7 @@ TEST(Trace, DisabledLevelsNeverEvaluateTheirOperands) {
 
 TEST(Trace, LineFormat) {
   Kel::VirtualTime time(10.0, 1796659200.25);  // 2026-12-07T16:00:00.25Z
-  CapturedTrace trace;
-  ASSERT_TRUE(Kel::traceFilterIs("Format"));
+  CapturedTrace trace("Format");
   const std::uint8_t data = 0xa5;
   KEL_TRACE(Kel::traceHandle("Format"), 3) << "data is " << std::hex << data << " ok";
   const int line = __LINE__ - 1;

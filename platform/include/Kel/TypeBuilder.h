@@ -30,6 +30,7 @@ class TypeBuilder {
       if (value) set(static_cast<Self&>(e), *value);
       return value.has_value();
     };
+    d.accepts = [](std::string_view text) { return ValueTraits<T>::fromText(text).has_value(); };
     info_.attributeIs(std::move(d));
   }
 

@@ -34,6 +34,8 @@ struct AttributeDescriptor {
   // Parses and sets; false (and nothing changed) when the text is not a valid value. Null when
   // the attribute is read-only.
   std::function<bool(PtrInterface&, std::string_view)> textIs;
+  // True when `text` is a valid value (what textIs would accept), changing nothing.
+  std::function<bool(std::string_view)> accepts;
   std::function<Ptr<const PtrInterface>(const PtrInterface&)> reference;
   std::function<void(PtrInterface&, const Ptr<const PtrInterface>&)> referenceIs;
 

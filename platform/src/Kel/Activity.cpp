@@ -117,18 +117,18 @@ void ActivityManager::followConfig() {
 
 void ActivityManager::armTimerFd(Seconds wakeUp) {
   if (wakeUp == timerFdArmedAt_) return;
-  itimerspec spec{};
+  itimerspec setting{};
   if (wakeUp != infiniteTime) {
     // A zero it_value would disarm the timer; a time already past fires at once.
     const Seconds at = std::max(wakeUp, 1e-9);
-    spec.it_value.tv_sec = static_cast<time_t>(at);
-    spec.it_value.tv_nsec = static_cast<long>(std::llround((at - std::floor(at)) * 1e9));
-    if (spec.it_value.tv_nsec >= 1000000000L) {
-      spec.it_value.tv_sec += 1;
-      spec.it_value.tv_nsec -= 1000000000L;
+    setting.it_value.tv_sec = static_cast<time_t>(at);
+    setting.it_value.tv_nsec = static_cast<long>(std::llround((at - std::floor(at)) * 1e9));
+    if (setting.it_value.tv_nsec >= 1000000000L) {
+      setting.it_value.tv_sec += 1;
+      setting.it_value.tv_nsec -= 1000000000L;
     }
   }
-  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr);
   timerFdArmedAt_ = wakeUp;
 }
 

@@ -1,0 +1,171 @@
+#include "ctl/Show.h"
+
+#include <fmt/format.h>
+
+#include <functional>
+#include <map>
+
+#include "ctl/PpsRecord.h"
+#include "ctl/TextTable.h"
+
+namespace velaclockctl {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const std::string cell = "FixedSystem";
+
+// The entity at `path`, or an empty object when the daemon holds none there.
+Json entityAt(Client& client, const std::string& path) {
+  try {
+    return client.request({{"op", "get"}, {"path", path}})["entity"];
+  } catch (const Refused&) {
+    return Json::object();
+  }
+}
+
+// An entry of a collection, or an empty object.
+Json entry(const Json& entity, const char* collection, const std::string& key) {
+  const auto entries = entity.find(collection);
+  if (entries == entity.end() || !entries->contains(key)) return Json::object();
+  return (*entries)[key];
+}
+
+std::string text(const Json& value) {
+  if (value.is_null()) return "-";
+  if (value.is_string()) return value.get<std::string>();
+  return value.dump();
+}
+
+std::string field(const Json& entity, const char* name) {
+  const auto it = entity.find(name);
+  return it == entity.end() ? "-" : text(*it);
+}
+
+std::string hex(const Json& value) {
+  return value.is_number_unsigned() ? fmt::format("0x{:02x}", value.get<std::uint64_t>()) : "-";
+}
+
+std::string sources(Client& client, const std::string&) {
+  TextTable table({"source", "kind", "settings in force"});
+  for (const std::string kind : {"strobe", "freq"}) {
+    const Json config = entityAt(client, "hardware/" + kind + "/source/config/" + cell);
+    const Json status = entityAt(client, "hardware/" + kind + "/source/status/" + cell);
+    const Json listed = config.value("sourceConfig", Json::object());
+    for (const auto& [name, ignored] : listed.items()) {
+      const Json s = entry(status, "sourceStatus", name);
+      const std::string settings =
+          s.empty() ? "(no status)"
+          : kind == "strobe"
+              ? fmt::format("adjustment {}, antenna {}", field(s, "configuredAdjustment"),
+                            field(s, "hasAntenna"))
+              : fmt::format("{} Hz, adjustment {} ppb, image {}", field(s, "frequency"),
+                            field(s, "adjustmentPpb"), field(s, "sourceConfigImageFile"));
+      table.rowIs({name, kind, settings});
+    }
+  }
+  return table.text();
+}
+
+std::string sinks(Client& client, const std::string&) {
+  TextTable table({"sink", "kind", "default", "wanted", "in force"});
+  for (const std::string kind : {"strobe", "freq"}) {
+    const Json config = entityAt(client, "hardware/" + kind + "/sink/config/" + cell);
+    const Json wanted = entityAt(client, "hardware/" + kind + "/sink/cliConfig/" + cell);
+    const Json status = entityAt(client, "hardware/" + kind + "/sink/status/" + cell);
+    const Json listed = config.value("sinkConfig", Json::object());
+    for (const auto& [name, sink] : listed.items()) {
+      table.rowIs({name, kind, field(sink, "defaultSourceName"),
+                   field(entry(wanted, "cliConfig", name), "sourceName"),
+                   field(entry(status, "sinkStatus", name), "sourceName")});
+    }
+  }
+  return table.text();
+}
+
+// The source whose select bits the register holds under the mux's mask, or "-".
+std::string decodedSource(const Json& mux, std::uint8_t value) {
+  const auto mask = mux.value("bitMask", 0U) & 0xFFU;
+  const Json offered = mux.value("source", Json::object());
+  for (const auto& [name, source] : offered.items()) {
+    if ((value & mask) == (source.value("bitValue", 0U) & 0xFFU)) return name;
+  }
+  return "-";
+}
+
+std::string muxes(Client& client, const std::string&) {
+  const Json config = entityAt(client, "hardware/clockmux/config/" + cell);
+  const Json status = entityAt(client, "hardware/clockmux/status/" + cell);
+  std::string registers;
+  try {
+    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})["registers"];
+  } catch (const Refused&) {
+  }
+  TextTable table({"mux", "register", "mask", "method", "selected", "register now", "selects"});
+  const Json listed = config.value("muxConfig", Json::object());
+  for (const auto& [name, mux] : listed.items()) {
+    const auto address = mux.value("controlRegister", 0U);
+    std::string now = "-", selects = "-";
+    if (mux.value("muxAccessMethod", 0U) == 0 && 2 * address + 2 <= registers.size()) {
+      const auto value =
+          static_cast<std::uint8_t>(std::stoul(registers.substr(2 * address, 2), nullptr, 16));
+      now = fmt::format("0x{:02x}", value);
+      selects = decodedSource(mux, value);
+    }
+    table.rowIs({name, hex(mux["controlRegister"]), hex(mux["bitMask"]),
+                 field(mux, "muxAccessMethod"),
+                 field(entry(status, "muxStatus", name), "sourceSelect"), now, selects});
+  }
+  return table.text();
+}
+
+std::string pps(Client& client, const std::string& instance) {
+  const Json status = entityAt(client, "hardware/ppsWaiter/status");
+  TextTable table({"PPS", "latest edge", "seen at poll"});
+  std::string why;
+  const auto record = readPpsRecord(instance, why);
+  const std::string up = status.empty()                     ? "(no status)"
+                         : field(status, "ppsUp") == "true" ? "up"
+                                                            : "down";
+  if (record) {
+    table.rowIs({up, utcNanoseconds(record->edge.edge_timestamp_ns),
+                 utcNanoseconds(record->edge.poll_timestamp_ns)});
+  } else {
+    table.rowIs({up, why, "-"});
+  }
+  return table.text();
+}
+
+std::string ports(Client& client, const std::string&) {
+  const Json config = entityAt(client, "hardware/clocking/cliConfig/" + cell);
+  const Json status = entityAt(client, "hardware/clocking/cliStatus/" + cell);
+  TextTable table({"port", "type", "signal", "cable delay ns", "status signal", "status delay ns"});
+  const Json listed = config.value("allPortConfig", Json::object());
+  for (const auto& [name, port] : listed.items()) {
+    const Json s = entry(status, "allPortStatus", name);
+    table.rowIs({name, field(port, "type"), field(port, "signal"), field(port, "cableDelayNs"),
+                 field(s, "signal"), field(s, "cableDelayNs")});
+  }
+  return table.text();
+}
+
+}  // namespace
+
+std::string showTables(Client& client, const std::string& table, const std::string& instance) {
+  using Maker = std::function<std::string(Client&, const std::string&)>;
+  const std::vector<std::pair<std::string, Maker>> tables{
+      {"sources", sources}, {"sinks", sinks}, {"muxes", muxes}, {"pps", pps}, {"ports", ports}};
+  std::string out;
+  for (const auto& [name, make] : tables) {
+    if (!table.empty() && table != name) continue;
+    out += (out.empty() ? "" : "\n") + (table.empty() ? "== " + name + "\n" : "") +
+           make(client, instance);
+  }
+  if (out.empty()) {
+    throw Refused("no table `" + table + "`: expected sources, sinks, muxes, pps or ports");
+  }
+  return out;
+}
+
+}  // namespace velaclockctl

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+#include "ctl/Client.h"
+
+namespace velaclockctl {
+
+// The tables of `velaclockctl show`, made from what the daemon's entities say now. `table` is
+// one of sources, sinks, muxes, pps, ports, or empty for all. Throws Refused for another name.
+std::string showTables(Client& client, const std::string& table, const std::string& instance);
+
+}  // namespace velaclockctl

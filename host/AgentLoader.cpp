@@ -1,0 +1,21 @@
+#include "host/AgentLoader.h"
+
+#include <dlfcn.h>
+
+namespace velaclockd {
+
+CAgentFactory loadAgentFactory(const std::filesystem::path& library) {
+  // Never unloaded: the library registers its types with the process for as long as it runs.
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+  if (!handle) {
+    throw AgentLoadError("cannot load the agent library " + library.string() + ": " + dlerror());
+  }
+  const auto* factory = static_cast<const CAgentFactory*>(dlsym(handle, "kelAgentFactory"));
+  if (!factory || !*factory) {
+    throw AgentLoadError("the agent library " + library.string() +
+                         " exports no agent factory `kelAgentFactory`");
+  }
+  return *factory;
+}
+
+}  // namespace velaclockd

@@ -1,0 +1,207 @@
+#include "host/ControlService.h"
+
+#include <fmt/format.h>
+
+#include <stdexcept>
+
+#include "Fru/Hardware.h"
+#include "Fru/SimRegisterBank.h"
+#include "Kel/Trace.h"
+#include "host/ControlServer.h"
+#include "host/EntityJson.h"
+
+namespace velaclockd {
+
+namespace {
+
+// A request that is refused; its message says what was wrong and what was expected.
+class Refused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string stringMember(const nlohmann::json& request, const char* name) {
+  const auto it = request.find(name);
+  if (it == request.end() || !it->is_string() || it->get<std::string>().empty()) {
+    throw Refused(fmt::format("request needs `{}`: a non-empty string", name));
+  }
+  return it->get<std::string>();
+}
+
+template <class Descriptor>
+std::string names(const std::vector<Descriptor>& all) {
+  std::string list;
+  for (const auto& d : all) list += (list.empty() ? "" : ", ") + d.name;
+  return list.empty() ? "none" : list;
+}
+
+const Kel::CollectionDescriptor& collectionOf(const Kel::Entity& entity, const std::string& name) {
+  const auto* collection = entity.fwkType().collection(name);
+  if (!collection) {
+    throw Refused(fmt::format("{} {} has no collection `{}` (it has: {})", entity.fwkType().name(),
+                              entity.name(), name, names(entity.fwkType().collections())));
+  }
+  return *collection;
+}
+
+// The type of the entry to set: the present entry's, or the one asked for, or the collection's.
+const Kel::TypeInfo& entryType(const Kel::CollectionDescriptor& collection,
+                               const Kel::Ptr<Kel::PtrInterface>& present,
+                               const nlohmann::json& request) {
+  const auto it = request.find("type");
+  if (it == request.end()) return present ? present->fwkType() : *collection.entryType;
+  if (!it->is_string()) throw Refused("`type` must be a type name");
+  const Kel::TypeInfo* type = Kel::typeInfo(it->get<std::string>());
+  if (!type || !type->derivesFrom(*collection.entryType) || !type->isCreatable()) {
+    throw Refused(
+        fmt::format("type `{}` cannot be an entry of `{}`: expected {} or a type "
+                    "derived from it",
+                    it->get<std::string>(), collection.name, collection.entryType->name()));
+  }
+  if (present && &present->fwkType() != type) {
+    throw Refused(fmt::format("entry is a {}, not a {}; delete it first to change its type",
+                              present->fwkType().name(), type->name()));
+  }
+  return *type;
+}
+
+// Checks every ATTR=VALUE of the request against `type`; returns them in request order.
+std::vector<std::pair<const Kel::AttributeDescriptor*, std::string>> checkedAttributes(
+    const Kel::TypeInfo& type, const nlohmann::json& request) {
+  std::vector<std::pair<const Kel::AttributeDescriptor*, std::string>> checked;
+  const auto it = request.find("attributes");
+  if (it == request.end()) return checked;
+  if (!it->is_object()) throw Refused("`attributes` must be an object of names and text values");
+  for (const auto& [name, value] : it->items()) {
+    const auto* attribute = type.attribute(name);
+    if (!attribute) {
+      throw Refused(fmt::format("{} has no attribute `{}` (it has: {})", type.name(), name,
+                                names(type.attributes())));
+    }
+    if (!attribute->isWritable() || attribute->kind == Kel::ValueKind::reference) {
+      throw Refused(fmt::format("attribute `{}` of {} cannot be set here", name, type.name()));
+    }
+    if (!value.is_string() || !attribute->accepts(value.get<std::string>())) {
+      throw Refused(fmt::format("attribute `{}` of {}: expected {}, not {}", name, type.name(),
+                                attribute->expectation, value.dump()));
+    }
+    checked.emplace_back(attribute, value.get<std::string>());
+  }
+  return checked;
+}
+
+nlohmann::ordered_json ok() {
+  return {{"ok", true}};
+}
+
+}  // namespace
+
+ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database)
+    : database_(std::move(database)) {}
+
+nlohmann::ordered_json ControlService::handle(const nlohmann::json& request) {
+  try {
+    const std::string op = stringMember(request, "op");
+    if (op == "get") return get(request);
+    if (op == "set") return set(request);
+    if (op == "del") return del(request);
+    if (op == "trace") return trace(request);
+    if (op == "regs") return regs(request);
+    if (op == "paths") return paths(request);
+    throw Refused("unknown op `" + op + "`: expected get, set, del, trace, regs or paths");
+  } catch (const Refused& refused) {
+    return errorReply(refused.what());
+  }
+}
+
+Kel::Ptr<Kel::Entity> ControlService::entityAt(const nlohmann::json& request) const {
+  const std::string path = stringMember(request, "path");
+  auto entity = database_->storedEntity(path);
+  if (!entity) throw Refused("no entity at path `" + path + "`");
+  return entity;
+}
+
+nlohmann::ordered_json ControlService::get(const nlohmann::json& request) {
+  auto reply = ok();
+  reply["entity"] = entityToJson(*entityAt(request));
+  return reply;
+}
+
+nlohmann::ordered_json ControlService::set(const nlohmann::json& request) {
+  const Kel::Ptr<Kel::Entity> entity = entityAt(request);
+  if (!request.contains("collection")) {
+    const auto attributes = checkedAttributes(entity->fwkType(), request);
+    if (attributes.empty()) throw Refused("nothing to set: give ATTR=VALUE");
+    for (const auto& [attribute, text] : attributes) attribute->textIs(*entity, text);
+    auto reply = ok();
+    reply["entity"] = entityToJson(*entity);
+    return reply;
+  }
+  const auto& collection = collectionOf(*entity, stringMember(request, "collection"));
+  const std::string key = stringMember(request, "key");
+  Kel::Ptr<Kel::PtrInterface> entry = collection.entry(*entity, key);
+  const Kel::TypeInfo& type = entryType(collection, entry, request);
+  const auto attributes = checkedAttributes(type, request);
+  const bool adding = !entry;
+  if (adding) entry = type.newEntity({key});
+  // A new entry is filed complete, so its reactors hear of it once, with its settings.
+  for (const auto& [attribute, text] : attributes) attribute->textIs(*entry, text);
+  if (adding) collection.entryIs(*entity, entry);
+  auto reply = ok();
+  reply["entity"] = entityToJson(*entry);
+  return reply;
+}
+
+nlohmann::ordered_json ControlService::del(const nlohmann::json& request) {
+  const Kel::Ptr<Kel::Entity> entity = entityAt(request);
+  const auto& collection = collectionOf(*entity, stringMember(request, "collection"));
+  const std::string key = stringMember(request, "key");
+  if (!collection.entry(*entity, key)) {
+    throw Refused(fmt::format("`{}` has no entry `{}`", collection.name, key));
+  }
+  collection.entryDel(*entity, key);
+  return ok();
+}
+
+nlohmann::ordered_json ControlService::trace(const nlohmann::json& request) {
+  const auto it = request.find("filter");
+  if (it == request.end() || !it->is_string()) throw Refused("request needs `filter`: a string");
+  std::string error;
+  if (!Kel::traceFilterIs(it->get<std::string>(), &error)) throw Refused(error);
+  auto reply = ok();
+  reply["filter"] = Kel::traceFilter();
+  return reply;
+}
+
+nlohmann::ordered_json ControlService::regs(const nlohmann::json& request) {
+  const std::string ham = stringMember(request, "ham");
+  const auto bank = Kel::dynamicPtrCast<Fru::SimRegisterBank>(Fru::describedHamImpl(ham));
+  if (!bank) {
+    std::string known;
+    for (const auto& [name, impl] : Fru::hamImpls()) known += (known.empty() ? "" : ", ") + name;
+    throw Refused(fmt::format("no simulated register bank for Ham `{}` (there are: {})", ham,
+                              known.empty() ? "none" : known));
+  }
+  std::string hex;
+  hex.reserve(bank->size() * 2);
+  for (std::uint32_t address = 0; address < bank->size(); ++address) {
+    hex += fmt::format("{:02x}", bank->peek(address));
+  }
+  auto reply = ok();
+  reply["ham"] = ham;
+  reply["size"] = bank->size();
+  reply["registers"] = std::move(hex);
+  return reply;
+}
+
+nlohmann::ordered_json ControlService::paths(const nlohmann::json&) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  for (const auto& [path, entity] : database_->storedEntities()) {
+    list.push_back({{"path", path}, {"type", entity->fwkType().name()}});
+  }
+  auto reply = ok();
+  reply["paths"] = std::move(list);
+  return reply;
+}
+
+}  // namespace velaclockd

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "Corral/EntityManager.h"
+
+namespace velaclockd {
+
+// Answers control requests against the state database (see velaclock/ControlProtocol.h). Every
+// request is checked whole before anything changes: a refused one changes nothing.
+class ControlService {
+ public:
+  explicit ControlService(Kel::Ptr<Corral::EntityManager> database);
+
+  nlohmann::ordered_json handle(const nlohmann::json& request);
+
+ private:
+  nlohmann::ordered_json get(const nlohmann::json& request);
+  nlohmann::ordered_json set(const nlohmann::json& request);
+  nlohmann::ordered_json del(const nlohmann::json& request);
+  nlohmann::ordered_json trace(const nlohmann::json& request);
+  nlohmann::ordered_json regs(const nlohmann::json& request);
+  nlohmann::ordered_json paths(const nlohmann::json& request);
+
+  Kel::Ptr<Kel::Entity> entityAt(const nlohmann::json& request) const;
+
+  Kel::Ptr<Corral::EntityManager> database_;
+};
+
+}  // namespace velaclockd

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace velaclockd {
+
+// velaclockd's command line.
+struct Options {
+  std::optional<std::filesystem::path> platform;  // none: the embedded default system
+  std::filesystem::path agent;                    // the agent library
+  std::filesystem::path profiles;                 // the mount profile directory
+  std::optional<std::filesystem::path> socket;    // none: the instance's socket
+  std::string instance = "default";
+  std::string sliceId;
+  std::optional<std::string> trace;
+  std::optional<double> duration;  // seconds until an orderly exit
+};
+
+// Parses the command line. Returns the options, or the exit status when it should stop here
+// (0 after --help, 2 after a usage error, which it has reported).
+std::variant<Options, int> parseOptions(int argc, char** argv);
+
+}  // namespace velaclockd

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Corral/EntityManager.h"
+#include "Kel/Entity.h"
+
+namespace velaclockd {
+
+// A simulated register bank of the hardware section.
+struct HamDescription {
+  Kel::String name;
+  std::uint32_t registers = 256;  // addresses 0 to registers-1
+  bool persistent = false;        // kept in a file, so it survives a restart of velaclockd
+  std::map<std::uint32_t, std::uint8_t> values;  // initial contents of a new bank
+  std::map<std::uint32_t, std::pair<std::uint8_t, std::uint8_t>> stuckBits;  // mask, value
+  std::vector<std::uint32_t> ppsCounters;  // 16-bit PPS counter registers
+};
+
+// A general-purpose output line of the hardware section and its level at power-up.
+struct GpoDescription {
+  Kel::String name;
+  bool asserted = false;
+};
+
+// A whole platform description: state-database entities by path, and the simulated hardware.
+//   entities:
+//     <path>: {type: <entity type>, <attribute>: <value>, <collection>: {<key>: {...}}}
+//   hardware:
+//     hams: {<ham name>: {registers: N, persistent: bool, values: {addr: value},
+//                          stuckBits: {addr: {mask: m, value: v}}, ppsCounters: [addr]}}
+//     gpo:  {<line name>: {asserted: bool}}
+struct PlatformDescription {
+  std::vector<std::pair<Kel::String, Kel::Ptr<Kel::Entity>>> entities;
+  std::vector<HamDescription> hams;
+  std::vector<GpoDescription> gpos;
+};
+
+// Parses a description; `file` names it in messages. Throws DescriptionError.
+PlatformDescription parsePlatformDescription(const std::string& text, const std::string& file);
+// Reads and parses the file at `path`. Throws DescriptionError, also when it cannot be read.
+PlatformDescription readPlatformDescription(const std::filesystem::path& path);
+
+// Stores the entities in `database` and puts the hardware in place; persistent register banks
+// live in `registerDirectory`. Throws std::system_error when a register file cannot be made.
+void install(const PlatformDescription& description, Corral::EntityManager& database,
+             const std::filesystem::path& registerDirectory);
+
+}  // namespace velaclockd

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include "Kel/Activity.h"
+#include "agent/AgentFixture.h"
+
+using namespace VelaClockAgent;
+
+namespace {
+// The fourteen required directories, in the order the agent takes them.
+std::vector<bool> requiredHeld(const Agent& a) {
+  return {bool(a.strobeSourceConfigDir()),
+          bool(a.strobeSinkConfigDir()),
+          bool(a.freqSourceConfigDir()),
+          bool(a.freqSinkConfigDir()),
+          bool(a.strobeSourceStatusDir()),
+          bool(a.strobeSinkStatusDir()),
+          bool(a.freqSourceStatusDir()),
+          bool(a.freqSinkStatusDir()),
+          bool(a.strobeSourceCliConfigDir()),
+          bool(a.strobeSinkCliConfigDir()),
+          bool(a.freqSourceCliConfigDir()),
+          bool(a.freqSinkCliConfigDir()),
+          bool(a.muxConfigDir()),
+          bool(a.muxStatusDir())};
+}
+}  // namespace
+
+TEST_F(AgentFixture, StartsUpAndTakesEveryDirectory) {
+  CapturedTrace trace("VelaClockAgent");
+  agent->sliceIdIs("");
+  start();
+  EXPECT_EQ(agent->agentCorralName(), "VelaClockAgent");
+  EXPECT_EQ(agent->sliceId(), "FixedSystem");
+  EXPECT_TRUE(Kel::ActivityFacility::activityManagerConfig()->useEpoll());
+  EXPECT_EQ(requiredHeld(*agent), std::vector<bool>(14, true));
+  EXPECT_EQ(agent->muxStatusDir(), database->storedEntity("hardware/clockmux/status/FixedSystem"));
+  EXPECT_NE(agent->portCliConfigDir(), nullptr);
+  EXPECT_NE(agent->ppsConfig(), nullptr);
+  ASSERT_NE(agent->ppsWaiterTimestamps(), nullptr);
+  EXPECT_TRUE(agent->ppsWaiterTimestamps()->isAttached());
+  EXPECT_EQ(trace.messages(),
+            (std::vector<std::string>{
+                "VelaClockAgent doPreInit", "VelaClockAgent doInit",
+                "VelaClockAgent doInit; sliceId:FixedSystem",
+                "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
+                "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&)",
+                "VelaClockAgent doMountsComplete: the 14 required directories found",
+                "VelaClockAgent doMountsComplete: portCliConfigDir found, portCliStatusDir found, "
+                "ppsConfig found, ppsStatus found, ppsWaiterTimestamps found",
+                "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
+                "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&) simulation is false",
+                "VelaClockAgent doMountsComplete: relay PCA9554-1-smaRelaySw released"}));
+}
+
+TEST_F(AgentFixture, AHostGivenSliceIdStays) {
+  agent->sliceIdIs("Linecard3");
+  start();
+  EXPECT_EQ(agent->sliceId(), "Linecard3");
+}
+
+TEST_F(AgentFixture, AFailedMountStoresNothing) {
+  CapturedTrace trace("VelaClockAgent/0");
+  agent->doMountsComplete(Corral::mountProfileMalformed_, database);
+  EXPECT_EQ(trace.count("invariant failed: mountStatus == Corral::mountSuccess_ "
+                        "(VelaClock/VelaClockAgent.cpp:"),
+            1u);
+  EXPECT_EQ(requiredHeld(*agent), std::vector<bool>(14, false));
+  EXPECT_EQ(agent->ppsWaiterTimestamps(), nullptr);
+  EXPECT_EQ(relay().writes, 0u);
+
+  // The same through the mounts: a profile that cannot be read fails the group.
+  database = Kel::makePtr<Corral::EntityManager>("agenttest-none", "/nonexistent");
+  agent->entityManagerIs(database);
+  start();
+  EXPECT_EQ(trace.count("invariant failed: mountStatus == Corral::mountSuccess_"), 2u);
+  EXPECT_EQ(requiredHeld(*agent), std::vector<bool>(14, false));
+}
+
+TEST_F(AgentFixture, AMissingRequiredDirectoryStopsAfterTheOnesBefore) {
+  database->entityDel("hardware/clockmux/status/FixedSystem");
+  CapturedTrace trace("VelaClockAgent/0");
+  start();
+  EXPECT_EQ(trace.count("invariant failed: muxStatusDir ("), 1u);
+  std::vector<bool> expected(14, true);
+  expected.back() = false;
+  EXPECT_EQ(requiredHeld(*agent), expected);
+  EXPECT_EQ(agent->portCliConfigDir(), nullptr);  // nothing after the invariant
+  EXPECT_EQ(agent->ppsWaiterTimestamps(), nullptr);
+  EXPECT_EQ(relay().writes, 0u);
+  EXPECT_EQ(trace.count("simulation is"), 0u);
+}
+
+TEST_F(AgentFixture, ADirectoryOfAnotherTypeCountsAsMissing) {
+  database->entityIs("hardware/strobe/sink/config/FixedSystem",
+                     Kel::makePtr<Hardware::Strobe::SourceConfigDir>("FixedSystem"));
+  CapturedTrace trace("VelaClockAgent/0");
+  start();
+  EXPECT_EQ(trace.count("invariant failed: strobeSinkConfigDir ("), 1u);
+  EXPECT_EQ(requiredHeld(*agent),
+            (std::vector<bool>{true, false, false, false, false, false, false, false, false, false,
+                               false, false, false, false}));
+}
+
+TEST_F(AgentFixture, OptionalEntitiesMayBeAbsent) {
+  for (const char* path :
+       {"hardware/clocking/cliConfig/FixedSystem", "hardware/clocking/cliStatus/FixedSystem",
+        "hardware/ppsWaiter/config", "hardware/ppsWaiter/status", "hardware/tundra/gpo"}) {
+    database->entityDel(path);
+  }
+  CapturedTrace trace("VelaClockAgent");
+  start();
+  EXPECT_EQ(requiredHeld(*agent), std::vector<bool>(14, true));
+  EXPECT_EQ(agent->portCliConfigDir(), nullptr);
+  EXPECT_EQ(agent->portCliStatusDir(), nullptr);
+  EXPECT_EQ(agent->ppsConfig(), nullptr);
+  EXPECT_EQ(agent->ppsStatus(), nullptr);
+  EXPECT_NE(agent->ppsWaiterTimestamps(), nullptr);
+  EXPECT_EQ(trace.count("simulation is false"), 1u);
+  EXPECT_EQ(trace.count("relay PCA9554-1-smaRelaySw absent"), 1u);
+}
+
+TEST_F(AgentFixture, TheRelayIsReleasedOnRealHardwareOnly) {
+  Fru::gpoLine(relayName).asserted = true;
+  setenv("SIMULATION_VMID", "", 1);  // set, even empty: a simulation
+  CapturedTrace trace("VelaClockAgent");
+  start();
+  EXPECT_EQ(trace.count("simulation is true"), 1u);
+  EXPECT_EQ(relay().writes, 0u);
+  EXPECT_TRUE(relay().asserted);
+
+  unsetenv("SIMULATION_VMID");
+  const auto muxConfig = agent->muxConfigDir();
+  agent->doMountsComplete(Corral::mountSuccess_, database);
+  agent->doMountsComplete(Corral::mountSuccess_, database);
+  EXPECT_EQ(relay().writes, 2u);  // once per completion
+  EXPECT_FALSE(relay().asserted);
+  EXPECT_EQ(agent->muxConfigDir(), muxConfig);  // looked up again: the very same directory
+}
+
+TEST(Agent, GenericCreationTakesANameOnly) {
+  const auto made = Kel::newEntity("VelaClockAgent::Agent", {"VelaClockAgent"});
+  const auto agent = Kel::dynamicPtrCast<Agent>(made);
+  ASSERT_NE(agent, nullptr);
+  EXPECT_EQ(agent->name(), "VelaClockAgent");
+  EXPECT_TRUE(agent->hasNotificationActive());
+  EXPECT_EQ(agent->fwkType().module(), "VelaClock/VelaClockAgent");
+  EXPECT_THROW(Kel::newEntity("VelaClockAgent::Agent", {"VelaClockAgent", "FixedSystem"}),
+               Kel::NewEntityArgumentsError);
+
+  const Kel::Ptr<CAgent> fromSymbol = kelAgentFactory("viaSymbol");
+  EXPECT_NE(Kel::dynamicPtrCast<Agent>(fromSymbol), nullptr);
+}

@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <yaml-cpp/yaml.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "e2e/Process.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The paths of the agent's mount profile with the type mounted there.
+std::vector<std::pair<std::string, std::string>> profileMounts() {
+  std::vector<std::pair<std::string, std::string>> mounts;
+  const YAML::Node profile = YAML::LoadFile(VELACLOCK_PROFILE);
+  for (const auto& mount : profile["mounts"]) {
+    mounts.emplace_back(mount["path"].as<std::string>(), mount["type"].as<std::string>());
+  }
+  return mounts;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+TEST(Daemon, ServesTheDefaultSystemAndTearsDownInOrder) {
+  Instance instance;
+  const auto traces = instance.runtime() / "trace.log";
+  Daemon daemon =
+      instance.daemon({"--trace", "VelaClockAgent/0-9"}, {{"TRACEFILE", traces.string()}});
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+
+  const auto mounts = profileMounts();
+  ASSERT_EQ(mounts.size(), 19u);
+  for (const auto& [path, type] : mounts) {
+    const CommandResult got = instance.ctl({"get", path});
+    ASSERT_EQ(got.status, 0) << path << ": " << got.err;
+    EXPECT_EQ(Json::parse(got.out)["type"], type) << path;
+  }
+  const CommandResult show = instance.ctl({"show", "sinks"});
+  EXPECT_EQ(show.status, 0) << show.err;
+  EXPECT_NE(show.out.find("fpga1/pps-in1  strobe  system/gps1"), std::string::npos) << show.out;
+  const CommandResult gpo = instance.ctl({"get", "hardware/tundra/gpo"});
+  const Json relay = Json::parse(gpo.out)["entity"]["PCA9554-1-smaRelaySw"];
+  EXPECT_EQ(relay["asserted"], false);
+  EXPECT_EQ(relay["writeCount"], 1);
+
+  EXPECT_EQ(daemon.stop(), 0);
+  const std::string log = readFile(traces);
+  EXPECT_NE(log.find("doMountsComplete: the 14 required directories found"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("relay PCA9554-1-smaRelaySw released"), std::string::npos);
+  EXPECT_NE(log.find("sliceId:FixedSystem"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(instance.runtime() / "velaclock" / "test.sock"));
+  EXPECT_EQ(instance.ctl({"get", mounts.front().first}).status, 3);  // no daemon any more
+}
+
+TEST(Daemon, WhatGetPrintsLoadsBack) {
+  Instance instance;
+  Daemon first = instance.daemon();
+  ASSERT_TRUE(first.ready()) << first.errors();
+  YAML::Node entities;
+  std::map<std::string, std::string> dumped;
+  for (const auto& [path, type] : profileMounts()) {
+    const CommandResult got = instance.ctl({"get", path});
+    ASSERT_EQ(got.status, 0) << got.err;
+    dumped[path] = got.out;
+    entities[path] = YAML::Load(got.out);  // JSON is YAML
+  }
+  first.stop();
+
+  YAML::Node description;
+  description["entities"] = entities;
+  std::ofstream(instance.runtime() / "dump.yaml") << description;
+  Daemon second = instance.daemon({"--platform", (instance.runtime() / "dump.yaml").string()});
+  ASSERT_TRUE(second.ready()) << second.errors();
+  for (const auto& [path, text] : dumped) {
+    EXPECT_EQ(instance.ctl({"get", path}).out, text) << path;
+  }
+}
+
+TEST(Daemon, SimulationAndSliceId) {
+  Instance instance;
+  const auto traces = instance.runtime() / "trace.log";
+  Daemon daemon = instance.daemon({"--trace", "VelaClockAgent/0-9", "--slice-id", "Linecard2"},
+                                  {{"TRACEFILE", traces.string()}, {"SIMULATION_VMID", ""}});
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  const Json gpo = Json::parse(instance.ctl({"get", "hardware/tundra/gpo"}).out);
+  EXPECT_EQ(gpo["entity"]["PCA9554-1-smaRelaySw"]["asserted"], true);  // left as it powered up
+  EXPECT_EQ(gpo["entity"]["PCA9554-1-smaRelaySw"]["writeCount"], 0);
+  daemon.stop();
+  const std::string log = readFile(traces);
+  EXPECT_NE(log.find("simulation is true"), std::string::npos) << log;
+  EXPECT_NE(log.find("sliceId:Linecard2"), std::string::npos);
+}
+
+TEST(Daemon, FailedMountsAndMissingDirectoriesAreReportedAsInvariants) {
+  Instance instance;
+  {
+    Daemon daemon = instance.daemon({"--profiles", instance.runtime().string()});
+    ASSERT_TRUE(daemon.ready()) << daemon.errors();
+    EXPECT_EQ(instance.ctl({"paths"}).status, 0);  // the daemon goes on
+    EXPECT_EQ(daemon.stop(), 0);
+    EXPECT_NE(daemon.errors().find("invariant failed: mountStatus == Corral::mountSuccess_"),
+              std::string::npos)
+        << daemon.errors();
+  }
+  YAML::Node platform = YAML::LoadFile(VELACLOCK_DEFAULT_PLATFORM);
+  platform["entities"].remove("hardware/clockmux/status/FixedSystem");
+  platform["entities"].remove("hardware/clocking/cliConfig/FixedSystem");
+  std::ofstream(instance.runtime() / "nostatus.yaml") << platform;
+  Daemon daemon = instance.daemon({"--platform", (instance.runtime() / "nostatus.yaml").string()});
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  EXPECT_EQ(daemon.stop(), 0);
+  EXPECT_NE(daemon.errors().find("invariant failed: muxStatusDir (VelaClock/VelaClockAgent.cpp:"),
+            std::string::npos)
+      << daemon.errors();
+}
+
+TEST(Daemon, OneDaemonPerInstanceOnAPrivateSocket) {
+  Instance instance;
+  Daemon first = instance.daemon();
+  ASSERT_TRUE(first.ready()) << first.errors();
+  const auto directory = instance.runtime() / "velaclock";
+  struct stat st {};
+  ASSERT_EQ(stat(directory.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat((directory / "test.sock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  Daemon second = instance.daemon();
+  EXPECT_FALSE(second.ready());
+  EXPECT_EQ(second.wait(), 1);
+  EXPECT_NE(second.errors().find("another velaclockd already serves this instance"),
+            std::string::npos)
+      << second.errors();
+  EXPECT_EQ(instance.ctl({"paths"}).status, 0);  // the first keeps its socket
+
+  const auto open = instance.runtime() / "open";
+  std::filesystem::create_directories(open);
+  std::filesystem::permissions(open, std::filesystem::perms::all);
+  Daemon exposed({"--socket", (open / "s").string()}, instance.environment());
+  EXPECT_EQ(exposed.wait(), 2);
+  EXPECT_NE(exposed.errors().find("others can write"), std::string::npos) << exposed.errors();
+}
+
+TEST(Daemon, AnAgentThatCannotBeLoaded) {
+  Instance instance;
+  Daemon missing = instance.daemon({"--agent", "/nonexistent/libVelaClockAgent.so"});
+  EXPECT_EQ(missing.wait(), 1);
+  EXPECT_NE(missing.errors().find("cannot load the agent library"), std::string::npos);
+  Daemon noFactory = instance.daemon({"--agent", VELACLOCK_KEL_LIBRARY});
+  EXPECT_EQ(noFactory.wait(), 1);
+  EXPECT_NE(noFactory.errors().find("exports no agent factory `kelAgentFactory`"),
+            std::string::npos)
+      << noFactory.errors();
+}

@@ -1,0 +1,147 @@
+#include "e2e/Process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int decodeStatus(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+// Starts `argv` with the extra environment, stdout to `out` (a pipe end or file) and stderr to
+// `err`.
+pid_t spawn(const std::vector<std::string>& argv, const Environment& environment, int out,
+            int err) {
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  for (const auto& [name, value] : environment) {
+    if (value) {
+      setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+  dup2(out, STDOUT_FILENO);
+  dup2(err, STDERR_FILENO);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  execv(args[0], args.data());
+  _exit(127);
+}
+
+}  // namespace
+
+ScratchDirectory::ScratchDirectory(const std::string& tag) {
+  static std::atomic<int> counter{0};
+  path_ = std::filesystem::temp_directory_path() /
+          ("velaclock-" + tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+  std::filesystem::remove_all(path_);
+  std::filesystem::create_directories(path_);
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
+}
+
+ScratchDirectory::~ScratchDirectory() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::filesystem::path ScratchDirectory::write(const std::string& name,
+                                              const std::string& text) const {
+  const auto file = path_ / name;
+  std::ofstream(file) << text;
+  return file;
+}
+
+CommandResult runCommand(const std::vector<std::string>& argv, const Environment& environment) {
+  ScratchDirectory scratch("run");
+  const auto outFile = scratch.path() / "out", errFile = scratch.path() / "err";
+  const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const pid_t pid = spawn(argv, environment, out, err);
+  close(out);
+  close(err);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return {decodeStatus(status), readFile(outFile), readFile(errFile)};
+}
+
+Daemon::Daemon(std::vector<std::string> arguments, Environment environment) : scratch_("daemon") {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
+  const int err = open((scratch_.path() / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  arguments.insert(arguments.begin(), VELACLOCKD);
+  pid_ = spawn(arguments, environment, pipeFds[1], err);
+  close(pipeFds[1]);
+  close(err);
+  // The first line says the daemon is ready; end of file says it stopped before that.
+  char c;
+  while (read(pipeFds[0], &c, 1) == 1) {
+    output_ += c;
+    if (c == '\n') break;
+  }
+  ready_ = output_.find(" ready, control socket ") != std::string::npos;
+  close(pipeFds[0]);
+}
+
+Daemon::~Daemon() {
+  if (pid_ > 0 && status_ < 0) stop();
+}
+
+int Daemon::stop() {
+  if (status_ < 0 && pid_ > 0) kill(pid_, SIGTERM);
+  return wait();
+}
+
+int Daemon::wait() {
+  if (status_ < 0 && pid_ > 0) {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    status_ = decodeStatus(status);
+  }
+  return status_;
+}
+
+std::string Daemon::errors() const {
+  return readFile(scratch_.path() / "err");
+}
+
+Instance::Instance() : runtime_("runtime") {
+  environment_["XDG_RUNTIME_DIR"] = runtime_.path().string();
+  environment_["SIMULATION_VMID"] = std::nullopt;
+  environment_["TRACE"] = std::nullopt;
+  environment_["TRACEFILE"] = std::nullopt;
+}
+
+Environment Instance::environmentWith(const Environment& more) const {
+  Environment all = environment_;
+  for (const auto& [name, value] : more) all[name] = value;
+  return all;
+}
+
+CommandResult Instance::ctl(std::vector<std::string> arguments) const {
+  arguments.insert(arguments.begin(), {VELACLOCKCTL, "--instance", "test"});
+  return runCommand(arguments, environment_);
+}
+
+Daemon Instance::daemon(std::vector<std::string> arguments, const Environment& more) const {
+  arguments.insert(arguments.begin(), {"--instance", "test"});
+  return Daemon(std::move(arguments), environmentWith(more));
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Runs velaclockd and velaclockctl as a user would, each test in a runtime directory of its own
+// (XDG_RUNTIME_DIR), so sockets, register files and instance locks of parallel tests stay apart.
+
+struct CommandResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+
+// A scratch directory removed with the object.
+class ScratchDirectory {
+ public:
+  explicit ScratchDirectory(const std::string& tag);
+  ~ScratchDirectory();
+  const std::filesystem::path& path() const { return path_; }
+  // Writes `text` to a file of this directory and returns its path.
+  std::filesystem::path write(const std::string& name, const std::string& text) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Variables to set (or, when nullopt, to remove) for a program started by a test.
+using Environment = std::map<std::string, std::optional<std::string>>;
+
+// Runs a program to its end with the test's environment changed by `environment`.
+CommandResult runCommand(const std::vector<std::string>& argv, const Environment& environment);
+
+// A velaclockd started in the background; the constructor returns once it says it is ready (or
+// has exited).
+class Daemon {
+ public:
+  Daemon(std::vector<std::string> arguments, Environment environment);
+  ~Daemon();
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
+
+  bool ready() const { return ready_; }
+  // SIGTERM, then the exit status.
+  int stop();
+  // Waits for an exit that is coming anyway (a refused start); returns the exit status.
+  int wait();
+  // What it wrote to stderr (traces included) so far.
+  std::string errors() const;
+  const std::string& output() const { return output_; }
+
+ private:
+  pid_t pid_ = -1;
+  int status_ = -1;
+  bool ready_ = false;
+  std::string output_;
+  ScratchDirectory scratch_;
+};
+
+// The test's runtime directory and the environment that points programs at it.
+class Instance {
+ public:
+  Instance();
+  const Environment& environment() const { return environment_; }
+  Environment environmentWith(const Environment& more) const;
+  const std::filesystem::path& runtime() const { return runtime_.path(); }
+
+  // velaclockctl --instance test ARGS...
+  CommandResult ctl(std::vector<std::string> arguments) const;
+  // velaclockd --instance test ARGS... in the background.
+  Daemon daemon(std::vector<std::string> arguments = {}, const Environment& more = {}) const;
+
+ private:
+  ScratchDirectory runtime_;
+  Environment environment_;
+};
