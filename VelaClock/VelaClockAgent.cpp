@@ -64,6 +64,24 @@ bool isSimulation() {
   return std::getenv("SIMULATION_VMID") != nullptr;
 }
 
+// Keeps the machine in `slot` when it was built from the very same directories (pointer identity);
+// otherwise builds one with `make`, replaces the one held and switches it on.
+template <class Machine, class Make, class... Directories>
+Kel::Ptr<Machine> machineIs(Kel::Ptr<Machine>& slot, Make make, const Directories&... directories) {
+  if (slot && slot->directories() == std::tie(directories...)) return slot;
+  slot = make(directories...);
+  slot->hasNotificationActiveIs(true);
+  return slot;
+}
+
+// Takes the machine out of `slot`, switched off; the caller's release frees it.
+template <class Machine>
+Kel::Ptr<Machine> machineDel(Kel::Ptr<Machine>& slot) {
+  Kel::Ptr<Machine> machine = std::move(slot);
+  if (machine) machine->hasNotificationActiveIs(false);
+  return machine;
+}
+
 [[maybe_unused]] const bool registered =
     (Kel::kelModuleIs<Agent>("VelaClock/VelaClockAgent"), true);
 
@@ -86,7 +104,20 @@ Kel::Ptr<Agent> agentFactory(const Kel::String& name) {
   return Agent::AgentIs(name);
 }
 
-Agent::~Agent() = default;
+// The machines go in the order they were made; then the directories, in reverse declaration order.
+Agent::~Agent() {
+  muxDirMonitorSmDel();
+}
+
+Kel::Ptr<MuxDirMonitorSm> Agent::muxDirMonitorSmIs(
+    const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,
+    const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir) {
+  return machineIs(muxDirMonitorSm_, &MuxDirMonitorSm::MuxDirMonitorSmIs, configDir, statusDir);
+}
+
+Kel::Ptr<MuxDirMonitorSm> Agent::muxDirMonitorSmDel() {
+  return machineDel(muxDirMonitorSm_);
+}
 
 void Agent::doPreInit() {
   KEL_TRACE(agentTrace(), 5) << name() << " doPreInit";
@@ -117,6 +148,7 @@ void Agent::doMountsComplete(Corral::MountStatus mountStatus,
     return;
   }
   KEL_TRACE(agentTrace(), 5) << name() << " doMountsComplete: the 14 required directories found";
+  muxDirMonitorSmIs(muxConfigDir_, muxStatusDir_);
 
   takeClockingDirectories(entityManager);
   takePpsWaiterEntities(entityManager);

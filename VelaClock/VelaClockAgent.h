@@ -6,6 +6,7 @@
 #include "Hardware/Freq.h"
 #include "Hardware/Strobe.h"
 #include "Kel/Trace.h"
+#include "VelaClock/ClockMux.h"
 #include "VelaClockAgent/PpsWaiterTypes.h"
 
 namespace VelaClockAgent {
@@ -27,6 +28,15 @@ class Agent : public CAgent {
                         const Kel::Ptr<Corral::EntityManager>& entityManager) override;
   void doPreInit() override;
   void doInit() override;
+
+  // Keeps the mux directory monitor when it watches these very directories; otherwise builds one
+  // and replaces it. Returns the monitor held afterwards.
+  Kel::Ptr<MuxDirMonitorSm> muxDirMonitorSmIs(
+      const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,
+      const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir);
+  // Takes the monitor out, switches its notification off and returns it (null when none).
+  Kel::Ptr<MuxDirMonitorSm> muxDirMonitorSmDel();
+  const Kel::Ptr<MuxDirMonitorSm>& muxDirMonitorSm() const { return muxDirMonitorSm_; }
 
   // Keeps the shared-memory table of PPS edges.
   void ppsWaiterTimestampsIs(const Kel::Ptr<PpsWaiterTimestamps>& table);
@@ -107,6 +117,7 @@ class Agent : public CAgent {
   Kel::Ptr<Hardware::Freq::SinkCliConfigDir> freqSinkCliConfigDir_;
   Kel::Ptr<const Hardware::ClockMux::MuxConfigDir> muxConfigDir_;
   Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir_;
+  Kel::Ptr<MuxDirMonitorSm> muxDirMonitorSm_;
   Kel::Ptr<const Hardware::Clocking::PortCliConfigDir> portCliConfigDir_;
   Kel::Ptr<Hardware::Clocking::PortCliStatusDir> portCliStatusDir_;
   Kel::Ptr<PpsWaiterConfig> ppsConfig_;

@@ -33,7 +33,7 @@ Json entry(const Json& entity, const char* collection, const std::string& key) {
 }
 
 std::string text(const Json& value) {
-  if (value.is_null()) return "-";
+  if (value.is_null() || value == "") return "-";
   if (value.is_string()) return value.get<std::string>();
   return value.dump();
 }

@@ -45,6 +45,9 @@ TEST_F(AgentFixture, StartsUpAndTakesEveryDirectory) {
                 "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
                 "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&)",
                 "VelaClockAgent doMountsComplete: the 14 required directories found",
+                "handleMuxConfigDir(): void VelaClockAgent::MuxDirMonitorSm::handleMuxConfigDir() "
+                "simulation is false",
+                "handleInitialized(): void VelaClockAgent::MuxDirMonitorSm::handleInitialized()",
                 "VelaClockAgent doMountsComplete: portCliConfigDir found, portCliStatusDir found, "
                 "ppsConfig found, ppsStatus found, ppsWaiterTimestamps found",
                 "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
@@ -115,7 +118,7 @@ TEST_F(AgentFixture, OptionalEntitiesMayBeAbsent) {
   EXPECT_EQ(agent->ppsConfig(), nullptr);
   EXPECT_EQ(agent->ppsStatus(), nullptr);
   EXPECT_NE(agent->ppsWaiterTimestamps(), nullptr);
-  EXPECT_EQ(trace.count("simulation is false"), 1u);
+  EXPECT_EQ(trace.count("EntityManager>&) simulation is false"), 1u);
   EXPECT_EQ(trace.count("relay PCA9554-1-smaRelaySw absent"), 1u);
 }
 
@@ -124,7 +127,7 @@ TEST_F(AgentFixture, TheRelayIsReleasedOnRealHardwareOnly) {
   setenv("SIMULATION_VMID", "", 1);  // set, even empty: a simulation
   CapturedTrace trace("VelaClockAgent");
   start();
-  EXPECT_EQ(trace.count("simulation is true"), 1u);
+  EXPECT_EQ(trace.count("EntityManager>&) simulation is true"), 1u);
   EXPECT_EQ(relay().writes, 0u);
   EXPECT_TRUE(relay().asserted);
 
@@ -149,4 +152,38 @@ TEST(Agent, GenericCreationTakesANameOnly) {
 
   const Kel::Ptr<CAgent> fromSymbol = kelAgentFactory("viaSymbol");
   EXPECT_NE(Kel::dynamicPtrCast<Agent>(fromSymbol), nullptr);
+}
+
+TEST_F(AgentFixture, TheMuxMonitorIsKeptForTheSameDirectoriesAndDroppedAtTearDown) {
+  const auto muxes = Kel::dynamicPtrCast<Hardware::ClockMux::MuxConfigDir>(
+      database->storedEntity("hardware/clockmux/config/FixedSystem"));
+  muxes->muxConfigIs("m1")->controlRegisterIs(0x10);
+  start();
+  const Kel::Ptr<MuxDirMonitorSm> monitor = agent->muxDirMonitorSm();
+  ASSERT_NE(monitor, nullptr);
+  EXPECT_TRUE(monitor->hasNotificationActive());
+  EXPECT_EQ(monitor->configDir(), agent->muxConfigDir());
+  EXPECT_EQ(agent->muxStatusDir()->muxStatus("m1")->controlRegister(), 0x10u);
+
+  EXPECT_EQ(agent->muxDirMonitorSmIs(agent->muxConfigDir(), agent->muxStatusDir()), monitor);
+  agent->doMountsComplete(Corral::mountSuccess_, database);  // the very same directories again
+  EXPECT_EQ(agent->muxDirMonitorSm(), monitor);
+
+  const auto otherStatus = Kel::makePtr<Hardware::ClockMux::MuxStatusDir>("other");
+  const auto replaced = agent->muxDirMonitorSmIs(agent->muxConfigDir(), otherStatus);
+  EXPECT_NE(replaced, monitor);
+  EXPECT_EQ(monitor->references(), 1u);  // only this test holds the old one now
+  EXPECT_NE(otherStatus->muxStatus("m1"), nullptr);
+
+  const auto dropped = agent->muxDirMonitorSmDel();
+  EXPECT_EQ(dropped, replaced);
+  EXPECT_FALSE(dropped->hasNotificationActive());
+  EXPECT_EQ(agent->muxDirMonitorSm(), nullptr);
+  EXPECT_EQ(agent->muxDirMonitorSmDel(), nullptr);
+
+  agent->muxDirMonitorSmIs(agent->muxConfigDir(), agent->muxStatusDir());
+  const Kel::Ptr<MuxDirMonitorSm> last = agent->muxDirMonitorSm();
+  agent.reset();  // tear-down switches the monitor off and lets it go
+  EXPECT_FALSE(last->hasNotificationActive());
+  EXPECT_EQ(last->references(), 1u);
 }

@@ -45,6 +45,21 @@ TEST(Daemon, ServesTheDefaultSystemAndTearsDownInOrder) {
   const CommandResult show = instance.ctl({"show", "sinks"});
   EXPECT_EQ(show.status, 0) << show.err;
   EXPECT_NE(show.out.find("fpga1/pps-in1  strobe  system/gps1"), std::string::npos) << show.out;
+  const Json status =
+      Json::parse(instance.ctl({"get", "hardware/clockmux/status/FixedSystem"}).out);
+  const Json config =
+      Json::parse(instance.ctl({"get", "hardware/clockmux/config/FixedSystem"}).out);
+  ASSERT_EQ(status["muxStatus"].size(), config["muxConfig"].size());
+  for (const auto& [name, mux] : config["muxConfig"].items()) {
+    const Json& mirrored = status["muxStatus"][name];
+    EXPECT_EQ(mirrored["controlRegister"], mux["controlRegister"]) << name;
+    EXPECT_EQ(mirrored["bitMask"], mux["bitMask"]) << name;
+    EXPECT_EQ(mirrored["muxAccessMethod"], mux["muxAccessMethod"]) << name;
+  }
+  const CommandResult muxes = instance.ctl({"show", "muxes"});
+  EXPECT_NE(muxes.out.find("synceMux        0x20      0xf0  0       -         0x01"),
+            std::string::npos)
+      << muxes.out;
   const CommandResult gpo = instance.ctl({"get", "hardware/tundra/gpo"});
   const Json relay = Json::parse(gpo.out)["entity"]["PCA9554-1-smaRelaySw"];
   EXPECT_EQ(relay["asserted"], false);

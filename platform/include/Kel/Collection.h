@@ -46,6 +46,13 @@ class CollectionView {
   iterator end() const { return iterator(map_->end()); }
   std::size_t size() const { return map_->size(); }
   bool empty() const { return map_->empty(); }
+  // The keys as they are now, for a walk whose steps may change the collection.
+  std::vector<String> keys() const {
+    std::vector<String> keys;
+    keys.reserve(map_->size());
+    for (const auto& [key, entry] : *map_) keys.push_back(key);
+    return keys;
+  }
 
  private:
   const Map* map_;
@@ -66,12 +73,7 @@ class Collection {
   }
   std::size_t size() const { return map_.size(); }
   CollectionView<const Entry> view() const { return CollectionView<const Entry>(map_); }
-  std::vector<String> keys() const {
-    std::vector<String> keys;
-    keys.reserve(map_.size());
-    for (const auto& [key, entry] : map_) keys.push_back(key);
-    return keys;
-  }
+  std::vector<String> keys() const { return view().keys(); }
 
   // The entry under `key`, created (and announced) when absent.
   template <class Owner>

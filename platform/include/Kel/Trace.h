@@ -96,6 +96,13 @@ std::string traceTimestamp(double utc);
 
 // Traces one message at `level` of `handle` when that level is enabled; otherwise the operands
 // after the macro are not evaluated at all:  KEL_TRACE(handle, 0) << "text " << value;
+// As KEL_TRACE, naming `function` as the line's origin: for a helper that traces on behalf of the
+// operation it serves.
+#define KEL_TRACE_FOR(handle, level, function) \
+  if (!(handle).enabled(level)) {              \
+  } else                                       \
+    ::Kel::TraceHelper((handle), (level), __FILE__, __LINE__, (function))
+
 // Reports the failed invariant `text` from the calling operation (see invariantFailed).
 #define KEL_INVARIANT_FAILED(handle, text) \
   ::Kel::invariantFailed((handle), (text), __FILE__, __LINE__, __func__)

@@ -39,6 +39,17 @@ bool sameValue(const T& a, const T& b) {
   }
 }
 
+// The whole of `text` as a number of type T (in `base`, for integers), or nothing.
+template <class T, class... Base>
+std::optional<T> wholeNumber(std::string_view text, Base... base) {
+  T value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base...);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return value;
+}
+
 // Canonical text of each value type and its parsing; the one place where outside text becomes a
 // typed value. Specialised for every attribute type the data model uses.
 template <class T>
@@ -65,17 +76,10 @@ requires(!std::is_same_v<T, bool>) struct ValueTraits<T> {
   }
   static std::string toText(T v) { return std::to_string(v); }
   static std::optional<T> fromText(std::string_view text) {
-    int base = 10;
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-      text.remove_prefix(2);
-      base = 16;
+      return wholeNumber<T>(text.substr(2), 16);
     }
-    T value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
-      return std::nullopt;
-    }
-    return value;
+    return wholeNumber<T>(text, 10);
   }
 };
 
@@ -86,14 +90,7 @@ struct ValueTraits<T> {
     return "a signed " + std::to_string(8 * sizeof(T)) + "-bit number";
   }
   static std::string toText(T v) { return std::to_string(v); }
-  static std::optional<T> fromText(std::string_view text) {
-    T value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
-      return std::nullopt;
-    }
-    return value;
-  }
+  static std::optional<T> fromText(std::string_view text) { return wholeNumber<T>(text, 10); }
 };
 
 template <std::floating_point T>
@@ -109,12 +106,7 @@ struct ValueTraits<T> {
   }
   static std::optional<T> fromText(std::string_view text) {
     if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    T value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc{} || end != text.data() + text.size()) {
-      return std::nullopt;
-    }
-    return value;
+    return wholeNumber<T>(text);
   }
 };
 

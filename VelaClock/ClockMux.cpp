@@ -1,0 +1,213 @@
+#include "VelaClock/ClockMux.h"
+
+#include <cstdlib>
+
+#include "Kel/Entity.h"
+#include "VelaClock/VelaClockAgent.h"
+
+namespace VelaClockAgent {
+
+Kel::Ptr<Fru::Ham> clockMuxHam;
+Kel::Ptr<Fru::HamImpl> clockMuxHamImpl;
+
+namespace {
+
+constexpr const char* handleDirSignature =
+    "void VelaClockAgent::MuxDirMonitorSm::handleMuxConfigDir()";
+constexpr const char* handleNameSignature =
+    "void VelaClockAgent::MuxDirMonitorSm::handleMuxConfigDir(const Kel::String&)";
+constexpr const char* handleInitializedSignature =
+    "void VelaClockAgent::MuxDirMonitorSm::handleInitialized()";
+
+// Lines of one operation, each beginning with its name and "(): "; numbers in hexadecimal.
+#define MUX_TRACE(operation) KEL_TRACE_FOR(agentTrace(), 0, operation) << operation << "(): "
+
+// The Ham type of the GPIO controller that holds the mux control registers.
+constexpr auto gpioControllerHamType = static_cast<Fru::HamType>(5);
+
+// How an entity is shown in a trace: its address, and its name when it has one.
+struct Reference {
+  const Kel::PtrInterface* object;
+};
+std::ostream& operator<<(std::ostream& out, Reference r) {
+  out << std::hex << reinterpret_cast<std::uintptr_t>(r.object) << std::dec;
+  if (const auto* entity = dynamic_cast<const Kel::Entity*>(r.object)) {
+    out << " (" << entity->name() << ")";
+  }
+  return out;
+}
+
+[[maybe_unused]] const bool registered =
+    (Kel::kelModuleIs<MuxDirMonitorSm>("VelaClock/ClockMux"), true);
+
+// Method 0: read, replace the bits under the mask, write, record, read back.
+void programThroughClockMuxHam(const Kel::String& mux, const Kel::String& sourceSelect,
+                               std::uint32_t reg, std::uint8_t bitMask, std::uint8_t bitValue,
+                               Hardware::ClockMux::MuxStatus& status) {
+  MUX_TRACE("setupMuxToSelectSource")
+      << "reading the reg 0x" << std::hex << reg
+      << " now from clockMuxHamImpl=" << Reference{clockMuxHamImpl.get()};
+  std::uint8_t data = 0;
+  clockMuxHamImpl->read8(reg, data);
+  MUX_TRACE("setupMuxToSelectSource")
+      << std::hex << "read the reg 0x" << reg << " having value of =0x" << data;
+  // Bits outside the mask keep their value: other muxes may share the register.
+  const auto newData = static_cast<std::uint8_t>((data & ~bitMask) | bitValue);
+  MUX_TRACE("setupMuxToSelectSource")
+      << std::hex << "data is " << data << " newData is " << newData << " bitValue is " << bitValue;
+  MUX_TRACE("setupMuxToSelectSource")
+      << std::hex << "writing the reg 0x" << reg << " the value of =0x" << newData;
+  clockMuxHamImpl->write8(reg, newData);
+  MUX_TRACE("setupMuxToSelectSource") << "write sourceSelect to the muxStatus";
+  const Kel::String previous = status.sourceSelect();
+  status.sourceSelectIs(sourceSelect);
+  clockMuxHamImpl->read8(reg, data);
+  MUX_TRACE("setupMuxToSelectSource") << std::hex << "re-read data is " << data << " bitMask is "
+                                      << bitMask << " bitValue is " << bitValue;
+  if ((data & bitMask) == bitValue) {
+    MUX_TRACE("setupMuxToSelectSource") << "new setting is found to be as expected";
+    return;
+  }
+  // The register does not hold the new selection: status must not claim it does.
+  MUX_TRACE("setupMuxToSelectSource")
+      << std::hex << "new setting of mux " << mux << " did not take: re-read 0x" << data
+      << " under bitMask 0x" << bitMask << " is not bitValue 0x" << bitValue
+      << "; sourceSelect stays \"" << previous << "\"";
+  status.sourceSelectIs(previous);
+}
+
+}  // namespace
+
+void setupMuxToSelectSource(Kel::String mux, Kel::String sourceSelect,
+                            Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
+                            Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir) {
+  MUX_TRACE("setupMuxToSelectSource")
+      << "given mux is " << mux << " given sourceSelect is " << sourceSelect;
+  const auto config = muxConfigDir ? muxConfigDir->muxConfig(mux) : nullptr;
+  const auto status = muxStatusDir ? muxStatusDir->muxStatus(mux) : nullptr;
+  const auto sourceControl = config ? config->source(sourceSelect) : nullptr;
+  if (!config || !status || !sourceControl) {
+    const std::string missing = !config   ? " is not configured"
+                                : !status ? " has no status entry"
+                                          : " has no source " + sourceSelect;
+    MUX_TRACE("setupMuxToSelectSource") << "mux " << mux << missing << "; nothing switched";
+    return;
+  }
+  const std::uint32_t reg = config->controlRegister();
+  const auto bitMask = static_cast<std::uint8_t>(config->bitMask());
+  const auto bitValue = static_cast<std::uint8_t>(sourceControl->bitValue());
+  const Clock::Mux::AccessMethod method = config->muxAccessMethod();
+  MUX_TRACE("setupMuxToSelectSource") << std::hex << "reg is " << reg << " bitMask is " << bitMask
+                                      << " muxAccessMethod is " << method;
+  MUX_TRACE("setupMuxToSelectSource") << "sourceControl is 0x" << Reference{sourceControl.get()};
+  switch (method) {
+    case Clock::Mux::AccessMethod::clockMuxHam:
+      if (!clockMuxHamImpl) {
+        MUX_TRACE("setupMuxToSelectSource")
+            << "no clockMuxHamImpl yet: mux " << mux << " not switched";
+        return;
+      }
+      programThroughClockMuxHam(mux, sourceSelect, reg, bitMask, bitValue, *status);
+      return;
+    case Clock::Mux::AccessMethod::cpldRegister:
+    case Clock::Mux::AccessMethod::fpgaRegister:
+      MUX_TRACE("setupMuxToSelectSource") << "This muxAccessMethod is not yet implemented.";
+      return;
+  }
+  // Any other method: nothing to do, and nothing to say.
+}
+
+Kel::Ptr<MuxDirMonitorSm> MuxDirMonitorSm::MuxDirMonitorSmIs(
+    const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,
+    const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir) {
+  Kel::Ptr<MuxDirMonitorSm> monitor(new MuxDirMonitorSm(configDir, statusDir));
+  monitor->hasNotificationActiveIs(true);
+  return monitor;
+}
+
+MuxDirMonitorSm::MuxDirMonitorSm(const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,
+                                 const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir)
+    : configDir_(configDir ? Kel::makePtr<KelConfigDir>(this, configDir) : nullptr),
+      statusDir_(statusDir) {
+  handleMuxConfigDir();
+  handleInitialized();
+}
+
+MuxDirMonitorSm::~MuxDirMonitorSm() {
+  retireReactors();
+  statusDir_.reset();
+  configDir_.reset();
+}
+
+Kel::Ptr<const Hardware::ClockMux::MuxConfigDir> MuxDirMonitorSm::configDir() const {
+  return configDir_ ? configDir_->watched() : nullptr;
+}
+
+void MuxDirMonitorSm::handleMuxConfigDir() {
+  const bool simulation = std::getenv("SIMULATION_VMID") != nullptr;
+  MUX_TRACE("handleMuxConfigDir") << handleDirSignature << " simulation is " << simulation;
+  if (!simulation && !clockMuxHamImpl) {
+    clockMuxHam = Kel::makePtr<Fru::Ham>("IntelGpioHam", gpioControllerHamType, nullptr, 0, 0, "");
+    clockMuxHam->hasNotificationActiveIs(true);
+    clockMuxHamImpl = clockMuxHam->hamImpl();
+    clockMuxHamImpl->hamIs(clockMuxHam);
+  }
+  const auto config = configDir();
+  if (!config) return;
+  for (const Kel::String& name : config->muxConfig().keys()) {
+    if (config->muxConfig(name)) handleMuxConfigDir(name);
+  }
+}
+
+void MuxDirMonitorSm::handleMuxConfigDir(const Kel::String& name) {
+  MUX_TRACE("handleMuxConfigDir") << handleNameSignature << " name is " << name;
+  const auto config = configDir();
+  const auto mux = config ? config->muxConfig(name) : nullptr;
+  if (mux) {
+    MUX_TRACE("handleMuxConfigDir") << name << " mux config found";
+    if (statusDir_) {
+      const auto status = statusDir_->muxStatusIs(name);
+      status->controlRegisterIs(mux->controlRegister());
+      status->bitMaskIs(mux->bitMask());
+      status->muxAccessMethodIs(mux->muxAccessMethod());
+    }
+    MUX_TRACE("handleMuxConfigDir") << name << " mux status created";
+  } else {
+    MUX_TRACE("handleMuxConfigDir") << name << " mux config NOT found";
+    if (statusDir_) statusDir_->muxStatusDel(name);
+    MUX_TRACE("handleMuxConfigDir") << name << " mux status deleted";
+  }
+}
+
+void MuxDirMonitorSm::handleInitialized() {
+  MUX_TRACE("handleInitialized") << handleInitializedSignature;
+  initialized_ = true;
+}
+
+const Kel::TypeInfo& MuxDirMonitorSm::typeInfo() {
+  static const Kel::TypeInfo info =
+      Kel::describeType<MuxDirMonitorSm>("VelaClockAgent::MuxDirMonitorSm", nullptr);
+  return info;
+}
+
+const Kel::TypeInfo& MuxDirMonitorSm::fwkType() const {
+  return typeInfo();
+}
+
+void MuxDirMonitorSm::kelDescribe(Kel::TypeBuilder<MuxDirMonitorSm>& b) {
+  b.readOnlyReference<Hardware::ClockMux::MuxConfigDir>(
+      "configDir", [](const MuxDirMonitorSm& m) { return m.configDir(); });
+  b.readOnlyReference<Hardware::ClockMux::MuxStatusDir>(
+      "statusDir", [](const MuxDirMonitorSm& m) { return m.statusDir(); });
+  b.attribute<bool>(
+      "initialized", Kel::AttributeId{2}, [](const MuxDirMonitorSm& m) { return m.initialized(); },
+      [](MuxDirMonitorSm& m, bool value) { m.initializedIs(value); });
+  b.operation("handleMuxConfigDir", true,
+              [](MuxDirMonitorSm& m, const Kel::String& name) { m.handleMuxConfigDir(name); });
+  b.operation("handleInitialized", false,
+              [](MuxDirMonitorSm& m, const Kel::String&) { m.handleInitialized(); });
+}
+
+#undef MUX_TRACE
+
+}  // namespace VelaClockAgent

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Hardware/ClockMux.h"
+
+namespace VelaClockAgent {
+
+// One mux on the route from a sink towards a source: level 1 drives the sink, level 2 feeds a
+// level-1 mux, and so on.
+struct MuxSetupInfo {
+  Kel::String name;
+  std::int32_t level = 0;
+  bool operator==(const MuxSetupInfo&) const = default;
+};
+
+// The mux named `name` (first in iteration order), or null. Not a counted reference: use it
+// within the same handler.
+const Hardware::ClockMux::MuxConfig* getMuxByName(
+    Kel::String name, Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> configDir);
+// The first mux, in iteration order, whose sinks include `sinkName`, or null.
+const Hardware::ClockMux::MuxConfig* getMuxForSink(
+    Kel::String sinkName, Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> configDir);
+// The names of the mux's sources, in iteration order.
+std::vector<Kel::String> getMuxSources(Hardware::ClockMux::MuxConfig const* mux);
+// Traces the list, first to last.
+void dumpMuxesToSetupVector(std::vector<MuxSetupInfo> list);
+
+// What the search for a route found: `muxesToSetup` holds the route from the sink's mux (first)
+// to `offeringMux` (last), with the mux sources appended beside it that were never searched; or,
+// when no route exists, `failure` says why and nothing is to be programmed.
+struct RouteSearch {
+  std::vector<MuxSetupInfo> muxesToSetup;
+  Kel::String offeringMux;
+  std::string failure;
+};
+
+// Searches the mux configuration for the route that joins `sourceName` to `sinkName`: the sink's
+// mux first, then down the mux sources, newest appended first, backing up from dead ends, each
+// mux searched once. Traces every step.
+RouteSearch searchRoute(const Kel::String& sinkName, const Kel::String& sourceName,
+                        const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir);
+
+// Finds the route from `sourceName` to `sinkName` and switches every mux on it, farthest first.
+// False on a simulated system (nothing done) and when no route exists (nothing programmed).
+bool setupMuxesForSink(Kel::String sinkName, Kel::String sourceName,
+                       Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
+                       Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir);
+
+}  // namespace VelaClockAgent

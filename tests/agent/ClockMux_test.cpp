@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include "agent/MuxFixture.h"
+
+using VelaClockAgent::setupMuxToSelectSource;
+using Method = Clock::Mux::AccessMethod;
+
+TEST_F(MuxFixture, ProgramsTheFieldUnderTheMaskAndChecksIt) {
+  addMux("m", 0x30, 0x0F, {{"gps", 0x05}, {"osc", 0x06}});
+  startMonitor();
+  bank->poke(0x30, 0xA3);
+  CapturedTrace trace("VelaClockAgent/0");
+  setupMuxToSelectSource("m", "gps", config, status);
+
+  EXPECT_EQ(bank->accesses(),
+            (std::vector<Access>{
+                {Op::read8, 0x30, 0xA3}, {Op::write8, 0x30, 0xA5}, {Op::read8, 0x30, 0xA5}}));
+  EXPECT_EQ(selected("m"), "gps");
+  auto lines = trace.messages();
+  ASSERT_EQ(lines.size(), 10u);
+  EXPECT_EQ(lines[2].rfind("setupMuxToSelectSource(): sourceControl is 0x", 0), 0u);
+  EXPECT_NE(lines[2].find(" (gps)"), std::string::npos);
+  EXPECT_EQ(lines[3].rfind("setupMuxToSelectSource(): reading the reg 0x30 now from "
+                           "clockMuxHamImpl=",
+                           0),
+            0u);
+  lines.erase(lines.begin() + 2, lines.begin() + 4);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "setupMuxToSelectSource(): given mux is m given sourceSelect is gps",
+                       "setupMuxToSelectSource(): reg is 30 bitMask is f muxAccessMethod is "
+                       "clockMuxHam",
+                       "setupMuxToSelectSource(): read the reg 0x30 having value of =0xa3",
+                       "setupMuxToSelectSource(): data is a3 newData is a5 bitValue is 5",
+                       "setupMuxToSelectSource(): writing the reg 0x30 the value of =0xa5",
+                       "setupMuxToSelectSource(): write sourceSelect to the muxStatus",
+                       "setupMuxToSelectSource(): re-read data is a5 bitMask is f bitValue is 5",
+                       "setupMuxToSelectSource(): new setting is found to be as expected",
+                   }));
+}
+
+TEST_F(MuxFixture, OnlyTheLowEightBitsOfMaskAndValueCount) {
+  addMux("m", 0x31, 0x1F0, {{"a", 0x1A0}});
+  startMonitor();
+  bank->poke(0x31, 0x0F);
+  CapturedTrace trace("VelaClockAgent/0");
+  setupMuxToSelectSource("m", "a", config, status);
+  EXPECT_EQ(bank->peek(0x31), 0xAF);
+  EXPECT_EQ(trace.count("new setting is found to be as expected"), 1u);
+  EXPECT_EQ(selected("m"), "a");
+}
+
+TEST_F(MuxFixture, AFailedReadBackLeavesTheStatusAsItWas) {
+  addMux("m", 0x32, 0x0F, {{"a", 0x05}, {"outside", 0x15}});
+  startMonitor();
+  setupMuxToSelectSource("m", "a", config, status);
+  ASSERT_EQ(selected("m"), "a");
+
+  // A select value with a bit outside the mask: written, but the check under the mask fails.
+  CapturedTrace trace("VelaClockAgent/0");
+  setupMuxToSelectSource("m", "outside", config, status);
+  EXPECT_EQ(bank->peek(0x32), 0x15);
+  EXPECT_EQ(trace.count("did not take: re-read 0x15 under bitMask 0xf is not bitValue 0x15; "
+                        "sourceSelect stays \"a\""),
+            1u);
+  EXPECT_EQ(selected("m"), "a");
+
+  // A stuck bit: the register never holds the selection.
+  bank->stuckBitsIs(0x32, 0x04, 0x00);
+  setupMuxToSelectSource("m", "a", config, status);
+  EXPECT_EQ(bank->peek(0x32), 0x11);
+  EXPECT_EQ(trace.count("did not take: re-read 0x11 under bitMask 0xf is not bitValue 0x5"), 1u);
+  EXPECT_EQ(selected("m"), "a");  // what it held before this call
+}
+
+TEST_F(MuxFixture, OtherAccessMethodsTouchNothing) {
+  addMux("cpld", 0x40, 0x03, {{"a", 1}}, {}, Method::cpldRegister);
+  addMux("fpga", 0x41, 0x03, {{"a", 1}}, {}, Method::fpgaRegister);
+  addMux("nine", 0x42, 0x03, {{"a", 1}}, {}, static_cast<Method>(9));
+  startMonitor();
+  for (const char* mux : {"cpld", "fpga", "nine"}) {
+    CapturedTrace trace("VelaClockAgent/0");
+    setupMuxToSelectSource(mux, "a", config, status);
+    const auto lines = trace.messages();
+    const bool told = std::string(mux) != "nine";
+    ASSERT_EQ(lines.size(), told ? 4u : 3u) << mux;
+    if (told) {
+      EXPECT_EQ(lines.back(),
+                "setupMuxToSelectSource(): This muxAccessMethod is not yet implemented.");
+    }
+    EXPECT_EQ(selected(mux), "") << mux;
+  }
+  EXPECT_TRUE(bank->accesses().empty());
+}
+
+TEST_F(MuxFixture, MuxesSharingARegisterKeepEachOthersBits) {
+  addMux("low", 0x50, 0x0F, {{"a", 0x1}, {"b", 0x2}});
+  addMux("high", 0x50, 0xF0, {{"c", 0x10}, {"d", 0x20}});
+  startMonitor();
+  setupMuxToSelectSource("low", "b", config, status);
+  setupMuxToSelectSource("high", "d", config, status);
+  EXPECT_EQ(bank->peek(0x50), 0x22);
+  setupMuxToSelectSource("low", "a", config, status);
+  EXPECT_EQ(bank->peek(0x50), 0x21);
+  EXPECT_EQ(selected("low"), "a");
+  EXPECT_EQ(selected("high"), "d");
+}
+
+TEST_F(MuxFixture, BrokenPreconditionsAreToldAndTouchNothing) {
+  addMux("m", 0x60, 0x0F, {{"a", 1}});
+  CapturedTrace trace("VelaClockAgent/0");
+  setupMuxToSelectSource("m", "a", config, status);  // no status entry yet
+  EXPECT_EQ(trace.count("mux m has no status entry; nothing switched"), 1u);
+
+  SCOPED_TRACE("simulated monitor: no shared Ham");
+  setenv("SIMULATION_VMID", "vm1", 1);
+  startMonitor();
+  unsetenv("SIMULATION_VMID");
+  setupMuxToSelectSource("m", "a", config, status);
+  EXPECT_EQ(trace.count("no clockMuxHamImpl yet: mux m not switched"), 1u);
+  setupMuxToSelectSource("absent", "a", config, status);
+  EXPECT_EQ(trace.count("mux absent is not configured; nothing switched"), 1u);
+  setupMuxToSelectSource("m", "elsewhere", config, status);
+  EXPECT_EQ(trace.count("mux m has no source elsewhere; nothing switched"), 1u);
+  setupMuxToSelectSource("m", "a", nullptr, nullptr);
+  EXPECT_TRUE(bank->accesses().empty());
+  EXPECT_EQ(selected("m"), "");
+}
