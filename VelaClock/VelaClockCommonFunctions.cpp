@@ -1,6 +1,7 @@
 #include "VelaClock/VelaClockCommonFunctions.h"
 
 #include <cstdlib>
+#include <set>
 
 #include "VelaClock/ClockMux.h"
 #include "VelaClock/VelaClockAgent.h"
@@ -79,6 +80,15 @@ bool searchOneMux(std::vector<MuxSetupInfo>& muxesToSetup, const Kel::String& so
   return false;
 }
 
+// True when a searched element of the list, one of the muxes on the way down, is named `name`.
+bool onSearchedPath(const std::vector<MuxSetupInfo>& muxesToSetup,
+                    const std::vector<bool>& searched, const Kel::String& name) {
+  for (std::size_t i = 0; i < muxesToSetup.size(); ++i) {
+    if (searched[i] && muxesToSetup[i].name == name) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 RouteSearch searchRoute(const Kel::String& sinkName, const Kel::String& sourceName,
@@ -94,27 +104,23 @@ RouteSearch searchRoute(const Kel::String& sinkName, const Kel::String& sourceNa
   ROUTE_TRACE << "Line=" << 128 << " muxesToSetup at this point is:";
   dumpMuxesToSetupVector(muxesToSetup);
 
-  // Whether each element of muxesToSetup has been searched: a searched element met again at the
-  // end has had all its mux sources tried, and an unsearched one whose name is on the searched
-  // path closes a cycle. Each mux is searched once, so the search ends.
+  // Each mux is searched once, so the search ends. `searched` tells, for each element of
+  // muxesToSetup, whether it was searched: one met again at the end has had all its mux sources
+  // tried; an unsearched one whose mux was searched before is left, and closes a cycle when that
+  // mux is on the way down to it.
   std::vector<bool> searched{false};
-  std::vector<Kel::String> visited;
+  std::set<Kel::String> visited;
   bool cycle = false;
   while (!muxesToSetup.empty()) {
     const Kel::String name = muxesToSetup.back().name;
-    const bool seen = std::find(visited.begin(), visited.end(), name) != visited.end();
-    if (searched.back() || seen) {
-      if (!searched.back()) {
-        for (std::size_t i = 0; i < muxesToSetup.size(); ++i) {
-          cycle = cycle || (searched[i] && muxesToSetup[i].name == name);
-        }
-      }
+    if (searched.back() || visited.contains(name)) {
+      cycle = cycle || (!searched.back() && onSearchedPath(muxesToSetup, searched, name));
       muxesToSetup.pop_back();
       searched.pop_back();
       continue;
     }
     searched.back() = true;
-    visited.push_back(name);
+    visited.insert(name);
     bool foundNextLevelMux = false;
     if (searchOneMux(muxesToSetup, sourceName, muxConfigDir, foundNextLevelMux)) {
       search.offeringMux = name;

@@ -42,8 +42,8 @@ const Kel::TypeInfo& entityType(const YAML::Node& node, const Kel::TypeInfo& exp
   return *type;
 }
 
-Kel::String entityName(const YAML::Node& node, const Kel::String& name, bool nameIsKey,
-                       const std::string& file) {
+Kel::String nameOf(const YAML::Node& node, const Kel::String& name, bool nameIsKey,
+                   const std::string& file) {
   const YAML::Node nameNode = node["name"];
   if (!nameNode) return name;
   if (!nameNode.IsScalar()) descriptionError(file, nameNode, "expected a name");
@@ -107,8 +107,8 @@ Kel::Ptr<Kel::Entity> entityFromYaml(const YAML::Node& node, const Kel::TypeInfo
   if (!type.isCreatable()) {
     descriptionError(file, node, type.name() + " cannot be created: give a concrete `type`");
   }
-  const Kel::String entityName_ = entityName(node, name, nameIsKey, file);
-  const auto entity = Kel::dynamicPtrCast<Kel::Entity>(type.newEntity({entityName_}));
+  const auto entity =
+      Kel::dynamicPtrCast<Kel::Entity>(type.newEntity({nameOf(node, name, nameIsKey, file)}));
   if (!entity) descriptionError(file, node, type.name() + " is not an entity");
 
   std::set<Kel::String> seen;

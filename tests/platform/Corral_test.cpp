@@ -110,25 +110,31 @@ TEST(Corral, MissingOrMalformedProfilesFailTheGroupAndMountNothing) {
   Kel::VirtualTime time;
   ProfileDir profiles;
   profiles.write("Good", goodProfile);
-  const std::vector<std::pair<std::string, std::string>> malformed{
-      {"mounts: [", "Broken.yaml:1:"},
-      {"paths: []", "expected a map with a `mounts` list"},
-      {"mounts:\n  - {path: a, type: No::Such, access: read}",
+  struct Malformed {
+    const char* name;
+    const char* text;
+    const char* error;
+  };
+  const std::vector<Malformed> malformed{
+      {"Broken", "mounts: [", "Broken.yaml:1:"},
+      {"NoList", "paths: []", "expected a map with a `mounts` list"},
+      {"Unknown", "mounts:\n  - {path: a, type: No::Such, access: read}",
        "Unknown.yaml:2:21: unknown entity type `No::Such`"},
-      {"mounts:\n  - {path: a, type: Kel::Dir, access: maybe}", "expected `access`: read or write"},
-      {"mounts:\n  - {path: a, type: Kel::Dir}", "Missing.yaml:2:5: expected `access`"},
-      {"mounts:\n  - {path: a, type: Kel::Dir, access: read, mode: 1}", "unknown key `mode`"},
-      {"mounts:\n  - {path: a, type: Kel::Dir, access: read}\n  - {path: a, type: Kel::Dir, "
+      {"Access", "mounts:\n  - {path: a, type: Kel::Dir, access: maybe}",
+       "expected `access`: read or write"},
+      {"Missing", "mounts:\n  - {path: a, type: Kel::Dir}", "Missing.yaml:2:5: expected `access`"},
+      {"Extra", "mounts:\n  - {path: a, type: Kel::Dir, access: read, mode: 1}",
+       "unknown key `mode`"},
+      {"Twice",
+       "mounts:\n  - {path: a, type: Kel::Dir, access: read}\n  - {path: a, type: Kel::Dir, "
        "access: write}",
        "Twice.yaml:3:5: path `a` is mounted twice"},
   };
-  const std::vector<std::string> names{"Broken",  "NoList", "Unknown", "Access",
-                                       "Missing", "Extra",  "Twice"};
-  for (std::size_t i = 0; i < malformed.size(); ++i) {
-    profiles.write(names[i], malformed[i].first);
-    const auto result = Corral::readMountProfile(profiles.path(), names[i]);
-    EXPECT_EQ(result.status, Corral::mountProfileMalformed_) << names[i];
-    EXPECT_NE(result.error.find(malformed[i].second), std::string::npos) << result.error;
+  for (const auto& [name, text, error] : malformed) {
+    profiles.write(name, text);
+    const auto result = Corral::readMountProfile(profiles.path(), name);
+    EXPECT_EQ(result.status, Corral::mountProfileMalformed_) << name;
+    EXPECT_NE(result.error.find(error), std::string::npos) << result.error;
   }
   const auto missing = Corral::readMountProfile(profiles.path(), "Absent");
   EXPECT_EQ(missing.status, Corral::mountProfileMissing_);
