@@ -17,14 +17,8 @@ class TypeBuilder {
 
   template <class T, class Get, class Set>
   void attribute(const char* name, AttributeId id, Get get, Set set) {
-    AttributeDescriptor d;
-    d.name = name;
+    AttributeDescriptor d = valueDescriptor<T>(name, get);
     d.id = id;
-    d.kind = ValueTraits<T>::kind;
-    d.expectation = ValueTraits<T>::expectation();
-    d.text = [get](const PtrInterface& e) {
-      return ValueTraits<T>::toText(get(static_cast<const Self&>(e)));
-    };
     d.textIs = [set](PtrInterface& e, std::string_view text) {
       const auto value = ValueTraits<T>::fromText(text);
       if (value) set(static_cast<Self&>(e), *value);
@@ -36,15 +30,8 @@ class TypeBuilder {
 
   template <class T, class Get, class Set>
   void reference(const char* name, AttributeId id, Get get, Set set) {
-    AttributeDescriptor d;
-    d.name = name;
+    AttributeDescriptor d = referenceDescriptor<T>(name, get);
     d.id = id;
-    d.kind = ValueKind::reference;
-    d.referencedType = &T::typeInfo();
-    d.expectation = "an entity of type " + T::typeInfo().name();
-    d.reference = [get](const PtrInterface& e) -> Ptr<const PtrInterface> {
-      return get(static_cast<const Self&>(e));
-    };
     d.referenceIs = [set](PtrInterface& e, const Ptr<const PtrInterface>& target) {
       set(static_cast<Self&>(e), Ptr<const T>(dynamic_cast<const T*>(target.get())));
     };
@@ -54,28 +41,13 @@ class TypeBuilder {
   // An attribute computed from the entity's state: it can be read, not set.
   template <class T, class Get>
   void readOnly(const char* name, Get get) {
-    AttributeDescriptor d;
-    d.name = name;
-    d.kind = ValueTraits<T>::kind;
-    d.expectation = ValueTraits<T>::expectation();
-    d.text = [get](const PtrInterface& e) {
-      return ValueTraits<T>::toText(get(static_cast<const Self&>(e)));
-    };
-    info_.attributeIs(std::move(d));
+    info_.attributeIs(valueDescriptor<T>(name, get));
   }
 
   // A reference that can be read, not set.
   template <class T, class Get>
   void readOnlyReference(const char* name, Get get) {
-    AttributeDescriptor d;
-    d.name = name;
-    d.kind = ValueKind::reference;
-    d.referencedType = &T::typeInfo();
-    d.expectation = "an entity of type " + T::typeInfo().name();
-    d.reference = [get](const PtrInterface& e) -> Ptr<const PtrInterface> {
-      return get(static_cast<const Self&>(e));
-    };
-    info_.attributeIs(std::move(d));
+    info_.attributeIs(referenceDescriptor<T>(name, get));
   }
 
   // An operation that reflection can call, with no argument or with a name.
@@ -111,6 +83,33 @@ class TypeBuilder {
   }
 
  private:
+  // What every value attribute has: its name, kind and text, read through `get`.
+  template <class T, class Get>
+  static AttributeDescriptor valueDescriptor(const char* name, Get get) {
+    AttributeDescriptor d;
+    d.name = name;
+    d.kind = ValueTraits<T>::kind;
+    d.expectation = ValueTraits<T>::expectation();
+    d.text = [get](const PtrInterface& e) {
+      return ValueTraits<T>::toText(get(static_cast<const Self&>(e)));
+    };
+    return d;
+  }
+
+  // What every reference has: its name, target type and target, read through `get`.
+  template <class T, class Get>
+  static AttributeDescriptor referenceDescriptor(const char* name, Get get) {
+    AttributeDescriptor d;
+    d.name = name;
+    d.kind = ValueKind::reference;
+    d.referencedType = &T::typeInfo();
+    d.expectation = "an entity of type " + T::typeInfo().name();
+    d.reference = [get](const PtrInterface& e) -> Ptr<const PtrInterface> {
+      return get(static_cast<const Self&>(e));
+    };
+    return d;
+  }
+
   TypeInfo& info_;
 };
 
