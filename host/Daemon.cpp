@@ -70,80 +70,80 @@ PlatformDescription platformDescription(const Options& options) {
   return parsePlatformDescription(defaultPlatformDescription, defaultPlatformName);
 }
 
-}  // namespace
+int failed(int status, const std::exception& error) {
+  std::fprintf(stderr, "velaclockd: %s\n", error.what());
+  return status;
+}
 
-int runDaemon(const Options& options) {
-  // A reader that went away must not kill the daemon: writes to it fail instead.
-  signal(SIGPIPE, SIG_IGN);
-  if (options.trace) {
-    std::string error;
-    if (!Kel::traceFilterIs(*options.trace, &error)) {
-      std::fprintf(stderr, "velaclockd: --trace: %s\n", error.c_str());
-      return exitBadUsage;
-    }
-  }
-  PlatformDescription description;
-  try {
-    description = platformDescription(options);
-  } catch (const DescriptionError& error) {
-    std::fprintf(stderr, "velaclockd: %s\n", error.what());
-    return exitBadUsage;
-  }
+std::filesystem::path socketOf(const Options& options) {
+  return options.socket.value_or(velaclock::socketPath(options.instance));
+}
 
-  const std::filesystem::path privateDirectory = velaclock::runtimeDirectory();
-  const std::filesystem::path socket =
-      options.socket.value_or(velaclock::socketPath(options.instance));
-  std::unique_ptr<InstanceLock> lock;
-  try {
-    securePrivateDirectory(privateDirectory);
-    securePrivateDirectory(privateDirectory / options.instance);
-    if (options.socket) secureSocketDirectory(socket);
-  } catch (const InstanceError& error) {
-    std::fprintf(stderr, "velaclockd: %s\n", error.what());
-    return exitBadUsage;
+// Checks the trace filter, the platform description and the places the instance will use;
+// nothing is started yet. Throws DescriptionError or InstanceError.
+PlatformDescription checkedUsage(const Options& options) {
+  std::string error;
+  if (options.trace && !Kel::traceFilterIs(*options.trace, &error)) {
+    throw DescriptionError("--trace: " + error);
   }
+  PlatformDescription description = platformDescription(options);
+  securePrivateDirectory(velaclock::runtimeDirectory());
+  securePrivateDirectory(velaclock::runtimeDirectory() / options.instance);
+  if (options.socket) secureSocketDirectory(*options.socket);
+  return description;
+}
 
-  CAgentFactory factory = nullptr;
-  try {
-    lock = std::make_unique<InstanceLock>(socket.string() + ".lock");
-    factory = loadAgentFactory(options.agent);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "velaclockd: %s\n", error.what());
-    return exitCannotStart;
-  }
-
+// Runs the agent on the loop until a signal or the end of --duration, then destroys it.
+void runAgent(CAgentFactory factory, const Options& options,
+              const Kel::Ptr<Corral::EntityManager>& database) {
   auto& loop = Kel::ActivityFacility::manager();
-  auto database = Kel::makePtr<Corral::EntityManager>(options.instance, options.profiles);
-  std::unique_ptr<ControlServer> server;
-  try {
-    install(description, *database, privateDirectory / options.instance);
-    ControlService service(database);
-    server = std::make_unique<ControlServer>(
-        socket,
-        [service](const nlohmann::json& request) mutable { return service.handle(request); }, loop);
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "velaclockd: %s\n", error.what());
-    return exitCannotStart;
-  }
-
   StopOnSignals signals(loop);
   Kel::Ptr<StopAt> deadline;
   if (options.duration) {
     deadline = Kel::makePtr<StopAt>(loop, Kel::System::currentTime() + *options.duration);
   }
-
   Kel::Ptr<CAgent> agent = factory(agentName);
   agent->entityManagerIs(database);
   if (!options.sliceId.empty()) agent->sliceIdIs(options.sliceId);
   agent->doPreInit();
   agent->doInit();
   std::printf("velaclockd: instance %s ready, control socket %s\n", options.instance.c_str(),
-              socket.c_str());
+              socketOf(options).c_str());
   std::fflush(stdout);
-
   loop.run();
+}
 
-  agent.reset();
+}  // namespace
+
+int runDaemon(const Options& options) {
+  // A reader that went away must not kill the daemon: writes to it fail instead.
+  signal(SIGPIPE, SIG_IGN);
+  PlatformDescription description;
+  try {
+    description = checkedUsage(options);
+  } catch (const std::runtime_error& error) {  // DescriptionError, InstanceError
+    return failed(exitBadUsage, error);
+  }
+
+  auto database = Kel::makePtr<Corral::EntityManager>(options.instance, options.profiles);
+  std::unique_ptr<InstanceLock> lock;
+  std::unique_ptr<ControlServer> server;
+  CAgentFactory factory = nullptr;
+  try {
+    lock = std::make_unique<InstanceLock>(socketOf(options).string() + ".lock");
+    factory = loadAgentFactory(options.agent);
+    install(description, *database, velaclock::runtimeDirectory() / options.instance);
+    server = std::make_unique<ControlServer>(
+        socketOf(options),
+        [service = ControlService(database)](const nlohmann::json& request) mutable {
+          return service.handle(request);
+        },
+        Kel::ActivityFacility::manager());
+  } catch (const std::exception& error) {
+    return failed(exitCannotStart, error);
+  }
+
+  runAgent(factory, options, database);
   std::printf("velaclockd: instance %s stopped\n", options.instance.c_str());
   return exitOrderly;
 }
