@@ -93,17 +93,6 @@ TEST_F(AgentFixture, AMissingRequiredDirectoryStopsAfterTheOnesBefore) {
   EXPECT_EQ(trace.count("simulation is"), 0u);
 }
 
-TEST_F(AgentFixture, ADirectoryOfAnotherTypeCountsAsMissing) {
-  database->entityIs("hardware/strobe/sink/config/FixedSystem",
-                     Kel::makePtr<Hardware::Strobe::SourceConfigDir>("FixedSystem"));
-  CapturedTrace trace("VelaClockAgent/0");
-  start();
-  EXPECT_EQ(trace.count("invariant failed: strobeSinkConfigDir ("), 1u);
-  EXPECT_EQ(requiredHeld(*agent),
-            (std::vector<bool>{true, false, false, false, false, false, false, false, false, false,
-                               false, false, false, false}));
-}
-
 TEST_F(AgentFixture, OptionalEntitiesMayBeAbsent) {
   for (const char* path :
        {"hardware/clocking/cliConfig/FixedSystem", "hardware/clocking/cliStatus/FixedSystem",

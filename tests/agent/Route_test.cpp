@@ -11,8 +11,9 @@ using VelaClockAgent::setupMuxesForSink;
 
 namespace {
 // The register writes of a run, as (register, value).
-std::vector<std::pair<std::uint32_t, std::uint16_t>> writes(const Fru::SimRegisterBank& bank) {
-  std::vector<std::pair<std::uint32_t, std::uint16_t>> all;
+using Writes = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
+Writes writes(const Fru::SimRegisterBank& bank) {
+  Writes all;
   for (const auto& access : bank.accesses()) {
     if (access.operation == Fru::SimRegisterBank::Operation::write8) {
       all.emplace_back(access.address, access.value);
@@ -26,7 +27,7 @@ TEST_F(MuxFixture, TheSinksOwnMuxOffersTheSource) {
   addMux("m1", 0x10, 0x0F, {{"gps", 1}, {"osc", 2}}, {"fpga"});
   startMonitor();
   EXPECT_TRUE(setupMuxesForSink("fpga", "osc", config, status));
-  EXPECT_EQ(writes(*bank), (decltype(writes(*bank)){{0x10, 0x02}}));
+  EXPECT_EQ(writes(*bank), (Writes{{0x10, 0x02}}));
   EXPECT_EQ(selected("m1"), "osc");
 }
 
@@ -36,7 +37,7 @@ TEST_F(MuxFixture, ATwoLevelRouteIsProgrammedFarthestFirst) {
   startMonitor();
   CapturedTrace trace("VelaClockAgent/0");
   EXPECT_TRUE(setupMuxesForSink("fpga", "sma", config, status));
-  EXPECT_EQ(writes(*bank), (decltype(writes(*bank)){{0x11, 0x04}, {0x10, 0x02}}));
+  EXPECT_EQ(writes(*bank), (Writes{{0x11, 0x04}, {0x10, 0x02}}));
   EXPECT_EQ(selected("m2"), "sma");
   EXPECT_EQ(selected("m1"), "m2");  // the parent selects its child by name
 
@@ -84,7 +85,7 @@ TEST_F(MuxFixture, TheSearchFollowsTheLastMuxSourceAndBacksUpFromDeadEnds) {
   EXPECT_EQ(search.offeringMux, "b");
   EXPECT_EQ(search.muxesToSetup, (std::vector<MuxSetupInfo>{{"m1", 1}, {"a", 2}, {"b", 2}}));
   EXPECT_TRUE(setupMuxesForSink("fpga", "ptp", config, status));
-  EXPECT_EQ(writes(*bank), (decltype(writes(*bank)){{0x12, 0x01}, {0x10, 0x02}}));
+  EXPECT_EQ(writes(*bank), (Writes{{0x12, 0x01}, {0x10, 0x02}}));
   EXPECT_EQ(selected("a"), "");
 
   // On a: b is a dead end, so the search backs up to a.
@@ -93,7 +94,7 @@ TEST_F(MuxFixture, TheSearchFollowsTheLastMuxSourceAndBacksUpFromDeadEnds) {
   EXPECT_EQ(search.offeringMux, "a");
   EXPECT_EQ(search.muxesToSetup, (std::vector<MuxSetupInfo>{{"m1", 1}, {"a", 2}}));
   EXPECT_TRUE(setupMuxesForSink("fpga", "sma", config, status));
-  EXPECT_EQ(writes(*bank), (decltype(writes(*bank)){{0x11, 0x02}, {0x10, 0x01}}));
+  EXPECT_EQ(writes(*bank), (Writes{{0x11, 0x02}, {0x10, 0x01}}));
   EXPECT_EQ(selected("m1"), "a");
   EXPECT_EQ(selected("b"), "ptp");  // untouched since the first route
 }
@@ -103,7 +104,7 @@ TEST_F(MuxFixture, ADirectSourceWinsOverADeeperOne) {
   addMux("deep", 0x11, 0x0F, {{"gps", 1}});
   startMonitor();
   EXPECT_TRUE(setupMuxesForSink("fpga", "gps", config, status));
-  EXPECT_EQ(writes(*bank), (decltype(writes(*bank)){{0x10, 0x02}}));
+  EXPECT_EQ(writes(*bank), (Writes{{0x10, 0x02}}));
   EXPECT_EQ(selected("deep"), "");
 }
 

@@ -63,13 +63,6 @@ ScratchDirectory::~ScratchDirectory() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::filesystem::path ScratchDirectory::write(const std::string& name,
-                                              const std::string& text) const {
-  const auto file = path_ / name;
-  std::ofstream(file) << text;
-  return file;
-}
-
 CommandResult runCommand(const std::vector<std::string>& argv, const Environment& environment) {
   ScratchDirectory scratch("run");
   const auto outFile = scratch.path() / "out", errFile = scratch.path() / "err";
@@ -92,12 +85,9 @@ Daemon::Daemon(std::vector<std::string> arguments, Environment environment) : sc
   close(pipeFds[1]);
   close(err);
   // The first line says the daemon is ready; end of file says it stopped before that.
-  char c;
-  while (read(pipeFds[0], &c, 1) == 1) {
-    output_ += c;
-    if (c == '\n') break;
-  }
-  ready_ = output_.find(" ready, control socket ") != std::string::npos;
+  std::string line;
+  for (char c; read(pipeFds[0], &c, 1) == 1 && c != '\n';) line += c;
+  ready_ = line.find(" ready, control socket ") != std::string::npos;
   close(pipeFds[0]);
 }
 

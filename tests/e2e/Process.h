@@ -23,8 +23,6 @@ class ScratchDirectory {
   explicit ScratchDirectory(const std::string& tag);
   ~ScratchDirectory();
   const std::filesystem::path& path() const { return path_; }
-  // Writes `text` to a file of this directory and returns its path.
-  std::filesystem::path write(const std::string& name, const std::string& text) const;
 
  private:
   std::filesystem::path path_;
@@ -52,13 +50,11 @@ class Daemon {
   int wait();
   // What it wrote to stderr (traces included) so far.
   std::string errors() const;
-  const std::string& output() const { return output_; }
 
  private:
   pid_t pid_ = -1;
   int status_ = -1;
   bool ready_ = false;
-  std::string output_;
   ScratchDirectory scratch_;
 };
 
