@@ -78,9 +78,12 @@ void programThroughClockMuxHam(const Kel::String& mux, const Kel::String& source
 
 }  // namespace
 
+// By value, as the routing interface is.
+// NOLINTBEGIN(performance-unnecessary-value-param)
 void setupMuxToSelectSource(Kel::String mux, Kel::String sourceSelect,
                             Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
                             Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir) {
+  // NOLINTEND(performance-unnecessary-value-param)
   MUX_TRACE("setupMuxToSelectSource")
       << "given mux is " << mux << " given sourceSelect is " << sourceSelect;
   const auto config = muxConfigDir ? muxConfigDir->muxConfig(mux) : nullptr;

@@ -8,6 +8,8 @@
 
 namespace VelaClockAgent {
 
+// The routing operations take their arguments by value: that is the interface their callers share.
+// NOLINTBEGIN(performance-unnecessary-value-param)
 const Hardware::ClockMux::MuxConfig* getMuxByName(
     Kel::String name, Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> configDir) {
   if (!configDir) return nullptr;
@@ -48,6 +50,7 @@ void dumpMuxesToSetupVector(std::vector<MuxSetupInfo> list) {
                              << "(): "
                              << "Mux Setup Info printed above.";
 }
+// NOLINTEND(performance-unnecessary-value-param)
 
 namespace {
 
@@ -163,9 +166,12 @@ void programRoute(std::vector<MuxSetupInfo> muxesToSetup, const Kel::String& sou
 
 }  // namespace
 
+// By value, as the routing interface is.
+// NOLINTBEGIN(performance-unnecessary-value-param)
 bool setupMuxesForSink(Kel::String sinkName, Kel::String sourceName,
                        Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
                        Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir) {
+  // NOLINTEND(performance-unnecessary-value-param)
   if (std::getenv("SIMULATION_VMID")) return false;
   ROUTE_TRACE << "given sinkName is " << sinkName << " given sourceName is " << sourceName;
   RouteSearch route = searchRoute(sinkName, sourceName, muxConfigDir);

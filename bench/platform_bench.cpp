@@ -32,6 +32,7 @@ class CountingReactor : public Kel::PtrInterface::NotifieeConst {
 void notification(benchmark::State& state) {
   auto status = Kel::makePtr<Hardware::ClockMux::MuxStatus>("m");
   std::vector<Kel::Ptr<CountingReactor>> reactors;
+  reactors.reserve(static_cast<std::size_t>(state.range(0)));
   for (int i = 0; i < state.range(0); ++i)
     reactors.push_back(Kel::makePtr<CountingReactor>(status));
   std::uint32_t value = 0;

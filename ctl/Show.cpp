@@ -50,8 +50,8 @@ std::string hex(const Json& value) {
 std::string sources(Client& client, const std::string&) {
   TextTable table({"source", "kind", "settings in force"});
   for (const std::string kind : {"strobe", "freq"}) {
-    const Json config = entityAt(client, "hardware/" + kind + "/source/config/" + cell);
-    const Json status = entityAt(client, "hardware/" + kind + "/source/status/" + cell);
+    const Json config = entityAt(client, fmt::format("hardware/{}/source/config/{}", kind, cell));
+    const Json status = entityAt(client, fmt::format("hardware/{}/source/status/{}", kind, cell));
     const Json listed = config.value("sourceConfig", Json::object());
     for (const auto& [name, ignored] : listed.items()) {
       const Json s = entry(status, "sourceStatus", name);
@@ -71,9 +71,9 @@ std::string sources(Client& client, const std::string&) {
 std::string sinks(Client& client, const std::string&) {
   TextTable table({"sink", "kind", "default", "wanted", "in force"});
   for (const std::string kind : {"strobe", "freq"}) {
-    const Json config = entityAt(client, "hardware/" + kind + "/sink/config/" + cell);
-    const Json wanted = entityAt(client, "hardware/" + kind + "/sink/cliConfig/" + cell);
-    const Json status = entityAt(client, "hardware/" + kind + "/sink/status/" + cell);
+    const Json config = entityAt(client, fmt::format("hardware/{}/sink/config/{}", kind, cell));
+    const Json wanted = entityAt(client, fmt::format("hardware/{}/sink/cliConfig/{}", kind, cell));
+    const Json status = entityAt(client, fmt::format("hardware/{}/sink/status/{}", kind, cell));
     const Json listed = config.value("sinkConfig", Json::object());
     for (const auto& [name, sink] : listed.items()) {
       table.rowIs({name, kind, field(sink, "defaultSourceName"),
@@ -107,9 +107,10 @@ std::string muxes(Client& client, const std::string&) {
   for (const auto& [name, mux] : listed.items()) {
     const auto address = mux.value("controlRegister", 0U);
     std::string now = "-", selects = "-";
-    if (mux.value("muxAccessMethod", 0U) == 0 && 2 * address + 2 <= registers.size()) {
+    const std::size_t at = std::size_t{2} * address;
+    if (mux.value("muxAccessMethod", 0U) == 0 && at + 2 <= registers.size()) {
       const auto value =
-          static_cast<std::uint8_t>(std::stoul(registers.substr(2 * address, 2), nullptr, 16));
+          static_cast<std::uint8_t>(std::stoul(registers.substr(at, 2), nullptr, 16));
       now = fmt::format("0x{:02x}", value);
       selects = decodedSource(mux, value);
     }

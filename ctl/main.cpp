@@ -133,14 +133,8 @@ int run(CLI::App& app, const Command& command) {
   return exitOk;
 }
 
-}  // namespace
-
-}  // namespace velaclockctl
-
-int main(int argc, char** argv) {
-  using namespace velaclockctl;
-  Command command;
-  CLI::App app{"velaclockctl: look at and change what velaclockd's agent works on"};
+// The subcommands and options, filling `command`.
+void defineCommandLine(CLI::App& app, Command& command) {
   app.require_subcommand(1);
   auto* socket = app.add_option("--socket", command.socket, "control socket path");
   app.add_option("--instance", command.instance, "daemon instance (default: default)")
@@ -172,17 +166,32 @@ int main(int argc, char** argv) {
       ->add_option("HAM", command.ham)
       ->required();
   app.add_subcommand("paths", "list the state database's paths and types");
+}
 
+}  // namespace
+
+}  // namespace velaclockctl
+
+int main(int argc, char** argv) {
+  using namespace velaclockctl;
   try {
-    app.parse(argc, argv);
-    return run(app, command);
-  } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? exitOk : exitUsage;
+    Command command;
+    CLI::App app{"velaclockctl: look at and change what velaclockd's agent works on"};
+    defineCommandLine(app, command);
+    try {
+      app.parse(argc, argv);
+      return run(app, command);
+    } catch (const CLI::ParseError& error) {
+      return app.exit(error) == 0 ? exitOk : exitUsage;
+    }
   } catch (const NoDaemon& error) {
     std::fprintf(stderr, "velaclockctl: %s\n", error.what());
     return exitNoDaemon;
   } catch (const Refused& error) {
     std::fprintf(stderr, "velaclockctl: refused: %s\n", error.what());
     return exitRefused;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "velaclockctl: %s\n", error.what());
+    return exitNoDaemon;
   }
 }

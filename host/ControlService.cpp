@@ -183,7 +183,7 @@ nlohmann::ordered_json ControlService::regs(const nlohmann::json& request) {
                               known.empty() ? "none" : known));
   }
   std::string hex;
-  hex.reserve(bank->size() * 2);
+  hex.reserve(std::size_t{bank->size()} * 2);
   for (std::uint32_t address = 0; address < bank->size(); ++address) {
     hex += fmt::format("{:02x}", bank->peek(address));
   }

@@ -107,7 +107,7 @@ Kel::Ptr<Kel::Entity> entityFromYaml(const YAML::Node& node, const Kel::TypeInfo
   if (!type.isCreatable()) {
     descriptionError(file, node, type.name() + " cannot be created: give a concrete `type`");
   }
-  const auto entity =
+  auto entity =
       Kel::dynamicPtrCast<Kel::Entity>(type.newEntity({nameOf(node, name, nameIsKey, file)}));
   if (!entity) descriptionError(file, node, type.name() + " is not an entity");
 

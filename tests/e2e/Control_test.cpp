@@ -134,7 +134,7 @@ TEST_F(Control, MalformedRequestsGetAnErrorAndTheDaemonGoesOn) {
   raw.send("{\"op\":\"paths\"}\n");
   EXPECT_EQ(Json::parse(raw.reply())["ok"], true);  // the same connection still works
 
-  raw.send(std::string(70 * 1024, 'x'));
+  raw.send(std::string(std::size_t{70} * 1024, 'x'));
   EXPECT_NE(raw.reply().find("request longer than 65536 bytes"), std::string::npos);
   EXPECT_EQ(raw.reply(), "");  // and closed
   EXPECT_EQ(instance.ctl({"paths"}).status, 0);

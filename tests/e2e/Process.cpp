@@ -41,6 +41,7 @@ pid_t spawn(const std::vector<std::string>& argv, const Environment& environment
   dup2(out, STDOUT_FILENO);
   dup2(err, STDERR_FILENO);
   std::vector<char*> args;
+  args.reserve(argv.size() + 1);
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   execv(args[0], args.data());
@@ -76,7 +77,8 @@ CommandResult runCommand(const std::vector<std::string>& argv, const Environment
   return {decodeStatus(status), readFile(outFile), readFile(errFile)};
 }
 
-Daemon::Daemon(std::vector<std::string> arguments, Environment environment) : scratch_("daemon") {
+Daemon::Daemon(std::vector<std::string> arguments, const Environment& environment)
+    : scratch_("daemon") {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
   const int err = open((scratch_.path() / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);

@@ -38,7 +38,7 @@ CommandResult runCommand(const std::vector<std::string>& argv, const Environment
 // has exited).
 class Daemon {
  public:
-  Daemon(std::vector<std::string> arguments, Environment environment);
+  Daemon(std::vector<std::string> arguments, const Environment& environment);
   ~Daemon();
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;

@@ -17,7 +17,7 @@ class Ham : public Kel::Entity {
  public:
   // A Ham on `parent` (may be null) at bus `busId`, device `address`, described by `description`.
   Ham(Kel::String name, HamType type, Kel::Ptr<Ham> parent, std::uint32_t busId,
-      std::uint32_t address, Kel::String description);
+      std::uint32_t address, const Kel::String& description);
 
   const Kel::Ptr<Ham>& parent() const { return parent_; }
   // The register-level object of this Ham; never null (an undescribed Ham gets an in-memory bank).

@@ -126,8 +126,8 @@ std::vector<const TypeInfo*> registeredTypes();
 Ptr<PtrInterface> newEntity(std::string_view typeName, const std::vector<String>& arguments);
 
 // A factory that takes a name and nothing else, and makes the object with `create`.
-inline EntityFactory nameOnlyFactory(const String& typeName,
-                                     std::function<Ptr<PtrInterface>(const String&)> create) {
+inline EntityFactory nameOnlyFactory(
+    const String& typeName, const std::function<Ptr<PtrInterface>(const String&)>& create) {
   return [typeName, create](const std::vector<String>& arguments) -> Ptr<PtrInterface> {
     if (arguments.size() != 1) {
       throw NewEntityArgumentsError(typeName +

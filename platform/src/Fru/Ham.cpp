@@ -42,7 +42,7 @@ std::ostream& operator<<(std::ostream& out, AccessStatus status) {
 }
 
 Ham::Ham(Kel::String name, HamType type, Kel::Ptr<Ham> parent, std::uint32_t busId,
-         std::uint32_t address, Kel::String description)
+         std::uint32_t address, const Kel::String& description)
     : Kel::Entity(std::move(name)), parent_(std::move(parent)) {
   hamTypeIs(type);
   busIdIs(busId);

@@ -38,6 +38,7 @@ class EpollPoller final : public Poller {
     epoll_event events[32];
     const int n = epoll_wait(fd_, events, 32, block ? -1 : 0);
     std::vector<Ready> ready;
+    ready.reserve(n > 0 ? static_cast<std::size_t>(n) : 0);
     for (int i = 0; i < n; ++i) ready.push_back({events[i].data.fd, events[i].events});
     return ready;
   }

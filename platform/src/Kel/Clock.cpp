@@ -7,7 +7,8 @@
 namespace Kel {
 
 Seconds Clock::nextWakeUp() const {
-  return wakeUps_.empty() ? infiniteTime : wakeUps_.begin()->first.time;
+  if (wakeUps_.empty()) return infiniteTime;
+  return wakeUps_.begin()->first.time;
 }
 
 bool Clock::hasDueWakeUp(Seconds now) const {

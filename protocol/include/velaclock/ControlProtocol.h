@@ -16,7 +16,7 @@
 namespace velaclock {
 
 // The longest request line the daemon reads; a longer one is refused.
-inline constexpr std::size_t maxRequestBytes = 64 * 1024;
+inline constexpr std::size_t maxRequestBytes = std::size_t{64} * 1024;
 
 // The directory of the daemon's sockets: $XDG_RUNTIME_DIR/velaclock, else /tmp/velaclock-<uid>.
 std::filesystem::path runtimeDirectory();
