@@ -1,9 +1,8 @@
 #include "VelaClock/ClockMux.h"
 
-#include <cstdlib>
-
 #include "Kel/Entity.h"
-#include "VelaClock/VelaClockAgent.h"
+#include "VelaClock/AgentTrace.h"
+#include "VelaClock/Simulation.h"
 
 namespace VelaClockAgent {
 
@@ -147,7 +146,7 @@ Kel::Ptr<const Hardware::ClockMux::MuxConfigDir> MuxDirMonitorSm::configDir() co
 }
 
 void MuxDirMonitorSm::handleMuxConfigDir() {
-  const bool simulation = std::getenv("SIMULATION_VMID") != nullptr;
+  const bool simulation = isSimulatedSystem();
   MUX_TRACE("handleMuxConfigDir") << handleDirSignature << " simulation is " << simulation;
   if (!simulation && !clockMuxHamImpl) {
     clockMuxHam = Kel::makePtr<Fru::Ham>("IntelGpioHam", gpioControllerHamType, nullptr, 0, 0, "");

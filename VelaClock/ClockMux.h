@@ -4,7 +4,7 @@
 
 #include "Fru/Ham.h"
 #include "Hardware/ClockMux.h"
-#include "Kel/StateMachine.h"
+#include "Kel/CollectionReactor.h"
 #include "Kel/TypeBuilder.h"
 
 namespace VelaClockAgent {
@@ -61,7 +61,7 @@ class MuxDirMonitorSm : public Kel::StateMachine {
 
 // Runs handleMuxConfigDir(key) for each change of the configuration's `muxConfig` collection.
 class MuxDirMonitorSm::KelConfigDir final
-    : public Kel::CollectionReactor<MuxDirMonitorSm, Hardware::ClockMux::MuxConfigDir,
+    : public Kel::CollectionReactor<MuxDirMonitorSm, const Hardware::ClockMux::MuxConfigDir,
                                     Hardware::ClockMux::MuxConfigDir::muxConfigId,
                                     &MuxDirMonitorSm::handleMuxConfigDir> {
  public:

@@ -1,42 +1,22 @@
 #include "VelaClock/VelaClockAgent.h"
 
-#include <cstdlib>
+#include <algorithm>
+#include <iterator>
 
 #include "Corral/MountGroup.h"
 #include "Fru/Gpo.h"
 #include "Kel/Activity.h"
 #include "Kel/Dir.h"
 #include "KelSharedMem/EntityManager.h"
+#include "VelaClock/Simulation.h"
 
 namespace VelaClockAgent {
 
 namespace {
 
-// State-database paths of the one fixed system this agent serves.
-namespace Path {
-const Kel::String strobeSourceConfig = "hardware/strobe/source/config/FixedSystem";
-const Kel::String strobeSinkConfig = "hardware/strobe/sink/config/FixedSystem";
-const Kel::String freqSourceConfig = "hardware/freq/source/config/FixedSystem";
-const Kel::String freqSinkConfig = "hardware/freq/sink/config/FixedSystem";
-const Kel::String strobeSourceStatus = "hardware/strobe/source/status/FixedSystem";
-const Kel::String strobeSinkStatus = "hardware/strobe/sink/status/FixedSystem";
-const Kel::String freqSourceStatus = "hardware/freq/source/status/FixedSystem";
-const Kel::String freqSinkStatus = "hardware/freq/sink/status/FixedSystem";
-const Kel::String strobeSourceCliConfig = "hardware/strobe/source/cliConfig/FixedSystem";
-const Kel::String strobeSinkCliConfig = "hardware/strobe/sink/cliConfig/FixedSystem";
-const Kel::String freqSourceCliConfig = "hardware/freq/source/cliConfig/FixedSystem";
-const Kel::String freqSinkCliConfig = "hardware/freq/sink/cliConfig/FixedSystem";
-const Kel::String muxConfig = "hardware/clockmux/config/FixedSystem";
-const Kel::String muxStatus = "hardware/clockmux/status/FixedSystem";
-const Kel::String portCliConfig = "hardware/clocking/cliConfig/FixedSystem";
-const Kel::String portCliStatus = "hardware/clocking/cliStatus/FixedSystem";
-const Kel::String ppsWaiterConfig = "hardware/ppsWaiter/config";
-const Kel::String ppsWaiterStatus = "hardware/ppsWaiter/status";
-const Kel::String gpo = "hardware/tundra/gpo";
-const Kel::String ppsWaiterTimestamps = "ppsWaiter/timestamps";
-}  // namespace Path
-
 const Kel::String fixedSystem = "FixedSystem";
+const Kel::String gpoPath = "hardware/tundra/gpo";
+const Kel::String ppsWaiterTimestampsPath = "ppsWaiter/timestamps";
 const Kel::String relayName = "PCA9554-1-smaRelaySw";
 const char* const doMountsCompleteSignature =
     "void VelaClockAgent::Agent::doMountsComplete(Corral::MountStatus, const "
@@ -44,24 +24,12 @@ const char* const doMountsCompleteSignature =
 
 // The entity at `path` as a T, or null when it is absent or of another type.
 template <class T>
-Kel::Ptr<T> lookUp(const Kel::Ptr<Corral::EntityManager>& manager, const Kel::String& path) {
-  return Kel::dynamicPtrCast<T>(manager->getEntity(path));
-}
-
-// Stores the entity at `path` in `into`; true when there was one of type T.
-template <class T>
-bool take(const Kel::Ptr<Corral::EntityManager>& manager, const Kel::String& path,
-          Kel::Ptr<T>& into) {
-  into = lookUp<T>(manager, path);
-  return bool(into);
+Kel::Ptr<T> lookUp(const Corral::EntityManager& manager, const Kel::String& path) {
+  return Kel::dynamicPtrCast<T>(manager.getEntity(path));
 }
 
 const char* presence(bool present) {
   return present ? "found" : "absent";
-}
-
-bool isSimulation() {
-  return std::getenv("SIMULATION_VMID") != nullptr;
 }
 
 // Keeps the machine in `slot` when it was built from the very same directories (pointer identity);
@@ -87,10 +55,63 @@ Kel::Ptr<Machine> machineDel(Kel::Ptr<Machine>& slot) {
 
 }  // namespace
 
-Kel::TraceHandle& agentTrace() {
-  static Kel::TraceHandle& handle = Kel::traceHandle("VelaClockAgent");
-  return handle;
+// One directory the agent looks up at mount completion: where it is mounted, the attribute that
+// keeps it (whose name is also the invariant that fails when a required one is missing), and the
+// stage that takes it.
+struct Agent::Directory {
+  const char* path;
+  const char* name;
+  Stage stage;
+  bool (*take)(Agent& agent, const Corral::EntityManager& manager, const char* path);
+};
+
+namespace {
+// Stores the entity at `path` in the attribute `member`, as the attribute's type or null.
+template <auto member>
+bool takeInto(Agent& agent, const Corral::EntityManager& manager, const char* path) {
+  auto& slot = agent.*member;
+  slot = lookUp<typename std::remove_reference_t<decltype(slot)>::element_type>(manager, path);
+  return bool(slot);
 }
+}  // namespace
+
+// In the order mount completion takes them; the cell name "FixedSystem" ends every per-cell path.
+const Agent::Directory Agent::directories_[] = {
+    {"hardware/strobe/source/config/FixedSystem", "strobeSourceConfigDir", Stage::required,
+     &takeInto<&Agent::strobeSourceConfigDir_>},
+    {"hardware/strobe/sink/config/FixedSystem", "strobeSinkConfigDir", Stage::required,
+     &takeInto<&Agent::strobeSinkConfigDir_>},
+    {"hardware/freq/source/config/FixedSystem", "freqSourceConfigDir", Stage::required,
+     &takeInto<&Agent::freqSourceConfigDir_>},
+    {"hardware/freq/sink/config/FixedSystem", "freqSinkConfigDir", Stage::required,
+     &takeInto<&Agent::freqSinkConfigDir_>},
+    {"hardware/strobe/source/status/FixedSystem", "strobeSourceStatusDir", Stage::required,
+     &takeInto<&Agent::strobeSourceStatusDir_>},
+    {"hardware/strobe/sink/status/FixedSystem", "strobeSinkStatusDir", Stage::required,
+     &takeInto<&Agent::strobeSinkStatusDir_>},
+    {"hardware/freq/source/status/FixedSystem", "freqSourceStatusDir", Stage::required,
+     &takeInto<&Agent::freqSourceStatusDir_>},
+    {"hardware/freq/sink/status/FixedSystem", "freqSinkStatusDir", Stage::required,
+     &takeInto<&Agent::freqSinkStatusDir_>},
+    {"hardware/strobe/source/cliConfig/FixedSystem", "strobeSourceCliConfigDir", Stage::required,
+     &takeInto<&Agent::strobeSourceCliConfigDir_>},
+    {"hardware/strobe/sink/cliConfig/FixedSystem", "strobeSinkCliConfigDir", Stage::required,
+     &takeInto<&Agent::strobeSinkCliConfigDir_>},
+    {"hardware/freq/source/cliConfig/FixedSystem", "freqSourceCliConfigDir", Stage::required,
+     &takeInto<&Agent::freqSourceCliConfigDir_>},
+    {"hardware/freq/sink/cliConfig/FixedSystem", "freqSinkCliConfigDir", Stage::required,
+     &takeInto<&Agent::freqSinkCliConfigDir_>},
+    {"hardware/clockmux/config/FixedSystem", "muxConfigDir", Stage::required,
+     &takeInto<&Agent::muxConfigDir_>},
+    {"hardware/clockmux/status/FixedSystem", "muxStatusDir", Stage::required,
+     &takeInto<&Agent::muxStatusDir_>},
+    {"hardware/clocking/cliConfig/FixedSystem", "portCliConfigDir", Stage::clocking,
+     &takeInto<&Agent::portCliConfigDir_>},
+    {"hardware/clocking/cliStatus/FixedSystem", "portCliStatusDir", Stage::clocking,
+     &takeInto<&Agent::portCliStatusDir_>},
+    {"hardware/ppsWaiter/config", "ppsConfig", Stage::ppsWaiter, &takeInto<&Agent::ppsConfig_>},
+    {"hardware/ppsWaiter/status", "ppsStatus", Stage::ppsWaiter, &takeInto<&Agent::ppsStatus_>},
+};
 
 Agent::Agent(const Kel::String& name) : CAgent(name) {}
 
@@ -104,9 +125,71 @@ Kel::Ptr<Agent> agentFactory(const Kel::String& name) {
   return Agent::AgentIs(name);
 }
 
-// The machines go in the order they were made; then the directories, in reverse declaration order.
+// The machines go in the order they were made, not its reverse; then the directories, in reverse
+// declaration order.
 Agent::~Agent() {
-  muxDirMonitorSmDel();
+  dropped("strobeSourceDirMonitorSm", strobeSourceDirMonitorSmDel());
+  dropped("strobeSinkDirMonitorSm", strobeSinkDirMonitorSmDel());
+  dropped("freqSourceDirMonitorSm", freqSourceDirMonitorSmDel());
+  dropped("freqSinkDirMonitorSm", freqSinkDirMonitorSmDel());
+  dropped("muxDirMonitorSm", muxDirMonitorSmDel());
+}
+
+void Agent::dropped(const char* attribute, const Kel::Ptr<Kel::PtrInterface>& machine) const {
+  if (!machine) return;
+  KEL_TRACE(agentTrace(), 5) << name() << " ~Agent: " << attribute << " dropped";
+}
+
+Kel::Ptr<StrobeSourceDirMonitorSm> Agent::strobeSourceDirMonitorSmIs(
+    const Kel::Ptr<const Hardware::Strobe::SourceConfigDir>& configDir,
+    const Kel::Ptr<Hardware::Strobe::SourceStatusDir>& statusDir,
+    const Kel::Ptr<Hardware::Strobe::SourceCliConfigDir>& cliConfigDir) {
+  return machineIs(strobeSourceDirMonitorSm_, &StrobeSourceDirMonitorSm::StrobeSourceDirMonitorSmIs,
+                   configDir, statusDir, cliConfigDir);
+}
+
+Kel::Ptr<StrobeSourceDirMonitorSm> Agent::strobeSourceDirMonitorSmDel() {
+  return machineDel(strobeSourceDirMonitorSm_);
+}
+
+Kel::Ptr<StrobeSinkDirMonitorSm> Agent::strobeSinkDirMonitorSmIs(
+    const Kel::Ptr<const Hardware::Strobe::SinkConfigDir>& configDir,
+    const Kel::Ptr<Hardware::Strobe::SinkStatusDir>& statusDir,
+    const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& cliConfigDir,
+    const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& muxConfigDir,
+    const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir) {
+  return machineIs(strobeSinkDirMonitorSm_, &StrobeSinkDirMonitorSm::StrobeSinkDirMonitorSmIs,
+                   configDir, statusDir, cliConfigDir, muxConfigDir, muxStatusDir);
+}
+
+Kel::Ptr<StrobeSinkDirMonitorSm> Agent::strobeSinkDirMonitorSmDel() {
+  return machineDel(strobeSinkDirMonitorSm_);
+}
+
+Kel::Ptr<FreqSourceDirMonitorSm> Agent::freqSourceDirMonitorSmIs(
+    const Kel::Ptr<const Hardware::Freq::SourceConfigDir>& configDir,
+    const Kel::Ptr<Hardware::Freq::SourceStatusDir>& statusDir,
+    const Kel::Ptr<Hardware::Freq::SourceCliConfigDir>& cliConfigDir) {
+  return machineIs(freqSourceDirMonitorSm_, &FreqSourceDirMonitorSm::FreqSourceDirMonitorSmIs,
+                   configDir, statusDir, cliConfigDir);
+}
+
+Kel::Ptr<FreqSourceDirMonitorSm> Agent::freqSourceDirMonitorSmDel() {
+  return machineDel(freqSourceDirMonitorSm_);
+}
+
+Kel::Ptr<FreqSinkDirMonitorSm> Agent::freqSinkDirMonitorSmIs(
+    const Kel::Ptr<const Hardware::Freq::SinkConfigDir>& configDir,
+    const Kel::Ptr<Hardware::Freq::SinkStatusDir>& statusDir,
+    const Kel::Ptr<Hardware::Freq::SinkCliConfigDir>& cliConfigDir,
+    const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& muxConfigDir,
+    const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir) {
+  return machineIs(freqSinkDirMonitorSm_, &FreqSinkDirMonitorSm::FreqSinkDirMonitorSmIs, configDir,
+                   statusDir, cliConfigDir, muxConfigDir, muxStatusDir);
+}
+
+Kel::Ptr<FreqSinkDirMonitorSm> Agent::freqSinkDirMonitorSmDel() {
+  return machineDel(freqSinkDirMonitorSm_);
 }
 
 Kel::Ptr<MuxDirMonitorSm> Agent::muxDirMonitorSmIs(
@@ -143,15 +226,13 @@ void Agent::doMountsComplete(Corral::MountStatus mountStatus,
     KEL_INVARIANT_FAILED(agentTrace(), "mountStatus == Corral::mountSuccess_");
     return;
   }
-  if (const char* missing = takeRequiredDirectories(entityManager)) {
+  if (const char* missing = takeDirectories(Stage::required, *entityManager)) {
     KEL_INVARIANT_FAILED(agentTrace(), missing);
     return;
   }
-  KEL_TRACE(agentTrace(), 5) << name() << " doMountsComplete: the 14 required directories found";
-  muxDirMonitorSmIs(muxConfigDir_, muxStatusDir_);
-
-  takeClockingDirectories(entityManager);
-  takePpsWaiterEntities(entityManager);
+  createMonitors();
+  takeDirectories(Stage::clocking, *entityManager);
+  takeDirectories(Stage::ppsWaiter, *entityManager);
   mountPpsEdgeTable(entityManager);
   KEL_TRACE(agentTrace(), 5) << name() << " doMountsComplete: portCliConfigDir "
                              << presence(bool(portCliConfigDir_)) << ", portCliStatusDir "
@@ -159,64 +240,61 @@ void Agent::doMountsComplete(Corral::MountStatus mountStatus,
                              << presence(bool(ppsConfig_)) << ", ppsStatus "
                              << presence(bool(ppsStatus_)) << ", ppsWaiterTimestamps "
                              << presence(bool(ppsWaiterTimestamps_));
-
-  const auto gpoDir = lookUp<const Kel::Dir>(entityManager, Path::gpo);
-  const bool simulation = isSimulation();
-  KEL_TRACE(agentTrace(), 0) << "doMountsComplete"
-                             << "(): " << doMountsCompleteSignature << " simulation is "
-                             << simulation;
-  const auto relay =
-      gpoDir ? Kel::dynamicPtrCast<const Fru::Gpo>(gpoDir->entityPtr(relayName)) : nullptr;
-  // The board powers up with the relay switched over; real hardware gets it released.
-  if (relay && !simulation) relay->assertedIs(false);
-  KEL_TRACE(agentTrace(), 5) << name() << " doMountsComplete: relay " << relayName
-                             << (!relay       ? " absent"
-                                 : simulation ? " left alone"
-                                              : " released");
+  releaseRelay(*entityManager);
 }
 
-const char* Agent::takeRequiredDirectories(const Kel::Ptr<Corral::EntityManager>& em) {
-  if (!take(em, Path::strobeSourceConfig, strobeSourceConfigDir_)) return "strobeSourceConfigDir";
-  if (!take(em, Path::strobeSinkConfig, strobeSinkConfigDir_)) return "strobeSinkConfigDir";
-  if (!take(em, Path::freqSourceConfig, freqSourceConfigDir_)) return "freqSourceConfigDir";
-  if (!take(em, Path::freqSinkConfig, freqSinkConfigDir_)) return "freqSinkConfigDir";
-  if (!take(em, Path::strobeSourceStatus, strobeSourceStatusDir_)) return "strobeSourceStatusDir";
-  if (!take(em, Path::strobeSinkStatus, strobeSinkStatusDir_)) return "strobeSinkStatusDir";
-  if (!take(em, Path::freqSourceStatus, freqSourceStatusDir_)) return "freqSourceStatusDir";
-  if (!take(em, Path::freqSinkStatus, freqSinkStatusDir_)) return "freqSinkStatusDir";
-  if (!take(em, Path::strobeSourceCliConfig, strobeSourceCliConfigDir_)) {
-    return "strobeSourceCliConfigDir";
+const char* Agent::takeDirectories(Stage stage, const Corral::EntityManager& entityManager) {
+  for (const Directory& directory : directories_) {
+    if (directory.stage != stage) continue;
+    const bool found = directory.take(*this, entityManager, directory.path);
+    if (!found && stage == Stage::required) return directory.name;
   }
-  if (!take(em, Path::strobeSinkCliConfig, strobeSinkCliConfigDir_)) {
-    return "strobeSinkCliConfigDir";
+  if (stage == Stage::required) {
+    const auto required =
+        std::count_if(std::begin(directories_), std::end(directories_),
+                      [](const Directory& d) { return d.stage == Stage::required; });
+    KEL_TRACE(agentTrace(), 5) << name() << " doMountsComplete: the " << required
+                               << " required directories found";
   }
-  if (!take(em, Path::freqSourceCliConfig, freqSourceCliConfigDir_)) {
-    return "freqSourceCliConfigDir";
-  }
-  if (!take(em, Path::freqSinkCliConfig, freqSinkCliConfigDir_)) return "freqSinkCliConfigDir";
-  if (!take(em, Path::muxConfig, muxConfigDir_)) return "muxConfigDir";
-  if (!take(em, Path::muxStatus, muxStatusDir_)) return "muxStatusDir";
   return nullptr;
 }
 
-void Agent::takeClockingDirectories(const Kel::Ptr<Corral::EntityManager>& em) {
-  take(em, Path::portCliConfig, portCliConfigDir_);
-  take(em, Path::portCliStatus, portCliStatusDir_);
-}
-
-void Agent::takePpsWaiterEntities(const Kel::Ptr<Corral::EntityManager>& em) {
-  take(em, Path::ppsWaiterConfig, ppsConfig_);
-  take(em, Path::ppsWaiterStatus, ppsStatus_);
+// The sink monitors program no mux while they are built, and the mux monitor, which makes the
+// shared mux access method on real hardware, exists before any route is programmed.
+void Agent::createMonitors() {
+  strobeSourceDirMonitorSmIs(strobeSourceConfigDir_, strobeSourceStatusDir_,
+                             strobeSourceCliConfigDir_);
+  strobeSinkDirMonitorSmIs(strobeSinkConfigDir_, strobeSinkStatusDir_, strobeSinkCliConfigDir_,
+                           muxConfigDir_, muxStatusDir_);
+  freqSourceDirMonitorSmIs(freqSourceConfigDir_, freqSourceStatusDir_, freqSourceCliConfigDir_);
+  freqSinkDirMonitorSmIs(freqSinkConfigDir_, freqSinkStatusDir_, freqSinkCliConfigDir_,
+                         muxConfigDir_, muxStatusDir_);
+  muxDirMonitorSmIs(muxConfigDir_, muxStatusDir_);
 }
 
 void Agent::mountPpsEdgeTable(const Kel::Ptr<Corral::EntityManager>& em) {
   const Kel::Ptr<KelSharedMem::EntityManager> sharedMemory = KelSharedMem::getEntityManager(em);
   KelFlume::MountInfo mountInfo{KelFlume::KelFlumeType(0)};
   mountInfo.collectionInfoIs(KelFlume::CollectionInfo("ppsEdgeTimestamps", 1, false));
-  sharedMemory->doMount(Path::ppsWaiterTimestamps, "VelaClockAgent::PpsWaiterTimestamps",
-                        mountInfo);
+  sharedMemory->doMount(ppsWaiterTimestampsPath, "VelaClockAgent::PpsWaiterTimestamps", mountInfo);
   ppsWaiterTimestampsIs(
-      Kel::dynamicPtrCast<PpsWaiterTimestamps>(sharedMemory->getEntity(Path::ppsWaiterTimestamps)));
+      Kel::dynamicPtrCast<PpsWaiterTimestamps>(sharedMemory->getEntity(ppsWaiterTimestampsPath)));
+}
+
+void Agent::releaseRelay(const Corral::EntityManager& entityManager) {
+  const auto gpoDir = lookUp<const Kel::Dir>(entityManager, gpoPath);
+  const bool simulated = isSimulatedSystem();
+  KEL_TRACE(agentTrace(), 0) << "doMountsComplete"
+                             << "(): " << doMountsCompleteSignature << " simulation is "
+                             << simulated;
+  const auto relay =
+      gpoDir ? Kel::dynamicPtrCast<const Fru::Gpo>(gpoDir->entityPtr(relayName)) : nullptr;
+  // The board powers up with the relay switched over; real hardware gets it released.
+  if (relay && !simulated) relay->assertedIs(false);
+  KEL_TRACE(agentTrace(), 5) << name() << " doMountsComplete: relay " << relayName
+                             << (!relay      ? " absent"
+                                 : simulated ? " left alone"
+                                             : " released");
 }
 
 void Agent::ppsWaiterTimestampsIs(const Kel::Ptr<PpsWaiterTimestamps>& table) {

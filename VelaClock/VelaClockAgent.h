@@ -5,14 +5,13 @@
 #include "Hardware/Clocking.h"
 #include "Hardware/Freq.h"
 #include "Hardware/Strobe.h"
-#include "Kel/Trace.h"
+#include "VelaClock/AgentTrace.h"
 #include "VelaClock/ClockMux.h"
+#include "VelaClock/Freq.h"
+#include "VelaClock/Strobe.h"
 #include "VelaClockAgent/PpsWaiterTypes.h"
 
 namespace VelaClockAgent {
-
-// The trace facility of the agent and of its monitors.
-Kel::TraceHandle& agentTrace();
 
 // The clock-management agent. The host creates it by name, then calls doPreInit, doInit and,
 // once the mounts it asked for are done, doMountsComplete; from then on its state machines do the
@@ -29,13 +28,51 @@ class Agent : public CAgent {
   void doPreInit() override;
   void doInit() override;
 
-  // Keeps the mux directory monitor when it watches these very directories; otherwise builds one
-  // and replaces it. Returns the monitor held afterwards.
+  // Each ...SmIs keeps the machine it holds when that machine was built from these very
+  // directories (pointer identity, null equal to null); otherwise it builds one, replaces the one
+  // held and switches it on. It returns the machine held afterwards. Each ...SmDel takes the
+  // machine out, switches its notification off and returns it (null when there was none).
+  Kel::Ptr<StrobeSourceDirMonitorSm> strobeSourceDirMonitorSmIs(
+      const Kel::Ptr<const Hardware::Strobe::SourceConfigDir>& configDir,
+      const Kel::Ptr<Hardware::Strobe::SourceStatusDir>& statusDir,
+      const Kel::Ptr<Hardware::Strobe::SourceCliConfigDir>& cliConfigDir);
+  Kel::Ptr<StrobeSourceDirMonitorSm> strobeSourceDirMonitorSmDel();
+  Kel::Ptr<StrobeSinkDirMonitorSm> strobeSinkDirMonitorSmIs(
+      const Kel::Ptr<const Hardware::Strobe::SinkConfigDir>& configDir,
+      const Kel::Ptr<Hardware::Strobe::SinkStatusDir>& statusDir,
+      const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& cliConfigDir,
+      const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& muxConfigDir,
+      const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir);
+  Kel::Ptr<StrobeSinkDirMonitorSm> strobeSinkDirMonitorSmDel();
+  Kel::Ptr<FreqSourceDirMonitorSm> freqSourceDirMonitorSmIs(
+      const Kel::Ptr<const Hardware::Freq::SourceConfigDir>& configDir,
+      const Kel::Ptr<Hardware::Freq::SourceStatusDir>& statusDir,
+      const Kel::Ptr<Hardware::Freq::SourceCliConfigDir>& cliConfigDir);
+  Kel::Ptr<FreqSourceDirMonitorSm> freqSourceDirMonitorSmDel();
+  Kel::Ptr<FreqSinkDirMonitorSm> freqSinkDirMonitorSmIs(
+      const Kel::Ptr<const Hardware::Freq::SinkConfigDir>& configDir,
+      const Kel::Ptr<Hardware::Freq::SinkStatusDir>& statusDir,
+      const Kel::Ptr<Hardware::Freq::SinkCliConfigDir>& cliConfigDir,
+      const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& muxConfigDir,
+      const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir);
+  Kel::Ptr<FreqSinkDirMonitorSm> freqSinkDirMonitorSmDel();
   Kel::Ptr<MuxDirMonitorSm> muxDirMonitorSmIs(
       const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,
       const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir);
-  // Takes the monitor out, switches its notification off and returns it (null when none).
   Kel::Ptr<MuxDirMonitorSm> muxDirMonitorSmDel();
+
+  const Kel::Ptr<StrobeSourceDirMonitorSm>& strobeSourceDirMonitorSm() const {
+    return strobeSourceDirMonitorSm_;
+  }
+  const Kel::Ptr<StrobeSinkDirMonitorSm>& strobeSinkDirMonitorSm() const {
+    return strobeSinkDirMonitorSm_;
+  }
+  const Kel::Ptr<FreqSourceDirMonitorSm>& freqSourceDirMonitorSm() const {
+    return freqSourceDirMonitorSm_;
+  }
+  const Kel::Ptr<FreqSinkDirMonitorSm>& freqSinkDirMonitorSm() const {
+    return freqSinkDirMonitorSm_;
+  }
   const Kel::Ptr<MuxDirMonitorSm>& muxDirMonitorSm() const { return muxDirMonitorSm_; }
 
   // Keeps the shared-memory table of PPS edges.
@@ -94,13 +131,21 @@ class Agent : public CAgent {
   static const Kel::TypeInfo& typeInfo();
 
  private:
+  // When mount completion looks a directory up: the required ones first, then the clocking ones
+  // (optional), then the PPS waiter's entities (optional).
+  enum class Stage : std::uint8_t { required, clocking, ppsWaiter };
+  struct Directory;
+  static const Directory directories_[];
+
   explicit Agent(const Kel::String& name);
-  // Stores the fourteen required directories in order; returns the attribute of the first one
-  // missing (the invariant that fails), or null.
-  const char* takeRequiredDirectories(const Kel::Ptr<Corral::EntityManager>& entityManager);
-  void takeClockingDirectories(const Kel::Ptr<Corral::EntityManager>& entityManager);
-  void takePpsWaiterEntities(const Kel::Ptr<Corral::EntityManager>& entityManager);
+  // Stores every directory of `stage`, in table order. For the required ones it stops at the first
+  // that is missing and returns its attribute's name (the invariant that fails); else null.
+  const char* takeDirectories(Stage stage, const Corral::EntityManager& entityManager);
+  void createMonitors();
   void mountPpsEdgeTable(const Kel::Ptr<Corral::EntityManager>& entityManager);
+  void releaseRelay(const Corral::EntityManager& entityManager);
+  // Traces, at tear-down, that the machine held in `attribute` was dropped (if there was one).
+  void dropped(const char* attribute, const Kel::Ptr<Kel::PtrInterface>& machine) const;
 
   // In declaration order; destroyed in reverse.
   Kel::Ptr<const Hardware::Strobe::SourceConfigDir> strobeSourceConfigDir_;
@@ -117,6 +162,10 @@ class Agent : public CAgent {
   Kel::Ptr<Hardware::Freq::SinkCliConfigDir> freqSinkCliConfigDir_;
   Kel::Ptr<const Hardware::ClockMux::MuxConfigDir> muxConfigDir_;
   Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir_;
+  Kel::Ptr<StrobeSourceDirMonitorSm> strobeSourceDirMonitorSm_;
+  Kel::Ptr<StrobeSinkDirMonitorSm> strobeSinkDirMonitorSm_;
+  Kel::Ptr<FreqSourceDirMonitorSm> freqSourceDirMonitorSm_;
+  Kel::Ptr<FreqSinkDirMonitorSm> freqSinkDirMonitorSm_;
   Kel::Ptr<MuxDirMonitorSm> muxDirMonitorSm_;
   Kel::Ptr<const Hardware::Clocking::PortCliConfigDir> portCliConfigDir_;
   Kel::Ptr<Hardware::Clocking::PortCliStatusDir> portCliStatusDir_;

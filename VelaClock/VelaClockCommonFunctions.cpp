@@ -1,10 +1,10 @@
 #include "VelaClock/VelaClockCommonFunctions.h"
 
-#include <cstdlib>
 #include <set>
 
+#include "VelaClock/AgentTrace.h"
 #include "VelaClock/ClockMux.h"
-#include "VelaClock/VelaClockAgent.h"
+#include "VelaClock/Simulation.h"
 
 namespace VelaClockAgent {
 
@@ -172,7 +172,7 @@ bool setupMuxesForSink(Kel::String sinkName, Kel::String sourceName,
                        Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
                        Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir) {
   // NOLINTEND(performance-unnecessary-value-param)
-  if (std::getenv("SIMULATION_VMID")) return false;
+  if (isSimulatedSystem()) return false;
   ROUTE_TRACE << "given sinkName is " << sinkName << " given sourceName is " << sourceName;
   RouteSearch route = searchRoute(sinkName, sourceName, muxConfigDir);
   if (!route.failure.empty()) {

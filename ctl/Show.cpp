@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 
+#include "ctl/MuxView.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/TextTable.h"
 
@@ -68,55 +69,50 @@ std::string sources(Client& client, const std::string&) {
   return table.text();
 }
 
+// The mux configuration, status and registers, as the daemon has them now.
+MuxView muxView(Client& client) {
+  std::string registers;
+  try {
+    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})["registers"];
+  } catch (const Refused&) {
+  }
+  return MuxView(entityAt(client, "hardware/clockmux/config/" + cell),
+                 entityAt(client, "hardware/clockmux/status/" + cell), std::move(registers));
+}
+
+// Each sink's default, wanted and recorded source, the chain of muxes that carries it now, the
+// source that chain delivers, and whether that is the recorded one ("NO": not in force).
 std::string sinks(Client& client, const std::string&) {
-  TextTable table({"sink", "kind", "default", "wanted", "in force"});
+  const MuxView view = muxView(client);
+  TextTable table({"sink", "kind", "default", "wanted", "in force", "chain", "carries", "ok"});
   for (const std::string kind : {"strobe", "freq"}) {
     const Json config = entityAt(client, fmt::format("hardware/{}/sink/config/{}", kind, cell));
     const Json wanted = entityAt(client, fmt::format("hardware/{}/sink/cliConfig/{}", kind, cell));
     const Json status = entityAt(client, fmt::format("hardware/{}/sink/status/{}", kind, cell));
     const Json listed = config.value("sinkConfig", Json::object());
     for (const auto& [name, sink] : listed.items()) {
+      const std::string inForce = field(entry(status, "sinkStatus", name), "sourceName");
+      const MuxView::Chain chain = view.chain(name);
       table.rowIs({name, kind, field(sink, "defaultSourceName"),
-                   field(entry(wanted, "cliConfig", name), "sourceName"),
-                   field(entry(status, "sinkStatus", name), "sourceName")});
+                   field(entry(wanted, "cliConfig", name), "sourceName"), inForce, chain.text(),
+                   chain.carries, chain.carries == inForce ? "yes" : "NO"});
     }
   }
   return table.text();
 }
 
-// The source whose select bits the register holds under the mux's mask, or "-".
-std::string decodedSource(const Json& mux, std::uint8_t value) {
-  const auto mask = mux.value("bitMask", 0U) & 0xFFU;
-  const Json offered = mux.value("source", Json::object());
-  for (const auto& [name, source] : offered.items()) {
-    if ((value & mask) == (source.value("bitValue", 0U) & 0xFFU)) return name;
-  }
-  return "-";
-}
-
 std::string muxes(Client& client, const std::string&) {
   const Json config = entityAt(client, "hardware/clockmux/config/" + cell);
   const Json status = entityAt(client, "hardware/clockmux/status/" + cell);
-  std::string registers;
-  try {
-    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})["registers"];
-  } catch (const Refused&) {
-  }
+  const MuxView view = muxView(client);
   TextTable table({"mux", "register", "mask", "method", "selected", "register now", "selects"});
   const Json listed = config.value("muxConfig", Json::object());
   for (const auto& [name, mux] : listed.items()) {
-    const auto address = mux.value("controlRegister", 0U);
-    std::string now = "-", selects = "-";
-    const std::size_t at = std::size_t{2} * address;
-    if (mux.value("muxAccessMethod", 0U) == 0 && at + 2 <= registers.size()) {
-      const auto value =
-          static_cast<std::uint8_t>(std::stoul(registers.substr(at, 2), nullptr, 16));
-      now = fmt::format("0x{:02x}", value);
-      selects = decodedSource(mux, value);
-    }
+    const auto now = view.registerNow(name);
     table.rowIs({name, hex(mux["controlRegister"]), hex(mux["bitMask"]),
                  field(mux, "muxAccessMethod"),
-                 field(entry(status, "muxStatus", name), "sourceSelect"), now, selects});
+                 field(entry(status, "muxStatus", name), "sourceSelect"),
+                 now ? fmt::format("0x{:02x}", *now) : "-", now ? view.selects(name) : "-"});
   }
   return table.text();
 }

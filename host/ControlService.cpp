@@ -142,11 +142,14 @@ nlohmann::ordered_json ControlService::set(const nlohmann::json& request) {
   Kel::Ptr<Kel::PtrInterface> entry = collection.entry(*entity, key);
   const Kel::TypeInfo& type = entryType(collection, entry, request);
   const auto attributes = checkedAttributes(type, request);
-  const bool adding = !entry;
-  if (adding) entry = type.newEntity({key});
-  // A new entry is filed complete, so its reactors hear of it once, with its settings.
+  // Everything is checked: now a new entry is filed with its type's defaults, and then each
+  // attribute is set through its setter, as the platform's own writers do, so that reactors on
+  // the entry hear every change (a sink monitor routes a new sink's source when it changes).
+  if (!entry) {
+    entry = type.newEntity({key});
+    collection.entryIs(*entity, entry);
+  }
   for (const auto& [attribute, text] : attributes) attribute->textIs(*entry, text);
-  if (adding) collection.entryIs(*entity, entry);
   auto reply = ok();
   reply["entity"] = entityToJson(*entry);
   return reply;

@@ -38,21 +38,45 @@ TEST_F(AgentFixture, StartsUpAndTakesEveryDirectory) {
   EXPECT_NE(agent->ppsConfig(), nullptr);
   ASSERT_NE(agent->ppsWaiterTimestamps(), nullptr);
   EXPECT_TRUE(agent->ppsWaiterTimestamps()->isAttached());
+  const auto walks = [](const std::string& machine, const std::string& walk) {
+    const std::string sig = walk + "(): void VelaClockAgent::" + machine + "::" + walk + "()";
+    return std::vector<std::string>{
+        sig, "handleInitialized(): void VelaClockAgent::" + machine + "::handleInitialized()", sig};
+  };
+  std::vector<std::string> expected{
+      "VelaClockAgent doPreInit", "VelaClockAgent doInit",
+      "VelaClockAgent doInit; sliceId:FixedSystem",
+      "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
+      "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&)",
+      "VelaClockAgent doMountsComplete: the 14 required directories found"};
+  for (const auto& [machine, walk] : std::vector<std::pair<std::string, std::string>>{
+           {"StrobeSourceDirMonitorSm", "handleStrobeSourceDir"},
+           {"StrobeSinkDirMonitorSm", "handleStrobeSinkDir"},
+           {"FreqSourceDirMonitorSm", "handleFreqSourceDir"},
+           {"FreqSinkDirMonitorSm", "handleFreqSinkDir"}}) {
+    const auto lines = walks(machine, walk);
+    expected.insert(expected.end(), lines.begin(), lines.end());
+  }
+  expected.insert(
+      expected.end(),
+      {"handleMuxConfigDir(): void VelaClockAgent::MuxDirMonitorSm::handleMuxConfigDir() "
+       "simulation is false",
+       "handleInitialized(): void VelaClockAgent::MuxDirMonitorSm::handleInitialized()",
+       "VelaClockAgent doMountsComplete: portCliConfigDir found, portCliStatusDir found, "
+       "ppsConfig found, ppsStatus found, ppsWaiterTimestamps found",
+       "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
+       "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&) simulation is false",
+       "VelaClockAgent doMountsComplete: relay PCA9554-1-smaRelaySw released"});
+  EXPECT_EQ(trace.messages(), expected);
+
+  trace.lines.clear();
+  agent.reset();  // the machines go in the order they were made
   EXPECT_EQ(trace.messages(),
-            (std::vector<std::string>{
-                "VelaClockAgent doPreInit", "VelaClockAgent doInit",
-                "VelaClockAgent doInit; sliceId:FixedSystem",
-                "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
-                "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&)",
-                "VelaClockAgent doMountsComplete: the 14 required directories found",
-                "handleMuxConfigDir(): void VelaClockAgent::MuxDirMonitorSm::handleMuxConfigDir() "
-                "simulation is false",
-                "handleInitialized(): void VelaClockAgent::MuxDirMonitorSm::handleInitialized()",
-                "VelaClockAgent doMountsComplete: portCliConfigDir found, portCliStatusDir found, "
-                "ppsConfig found, ppsStatus found, ppsWaiterTimestamps found",
-                "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
-                "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&) simulation is false",
-                "VelaClockAgent doMountsComplete: relay PCA9554-1-smaRelaySw released"}));
+            (std::vector<std::string>{"VelaClockAgent ~Agent: strobeSourceDirMonitorSm dropped",
+                                      "VelaClockAgent ~Agent: strobeSinkDirMonitorSm dropped",
+                                      "VelaClockAgent ~Agent: freqSourceDirMonitorSm dropped",
+                                      "VelaClockAgent ~Agent: freqSinkDirMonitorSm dropped",
+                                      "VelaClockAgent ~Agent: muxDirMonitorSm dropped"}));
 }
 
 TEST_F(AgentFixture, AHostGivenSliceIdStays) {
@@ -175,4 +199,40 @@ TEST_F(AgentFixture, TheMuxMonitorIsKeptForTheSameDirectoriesAndDroppedAtTearDow
   agent.reset();  // tear-down switches the monitor off and lets it go
   EXPECT_FALSE(last->hasNotificationActive());
   EXPECT_EQ(last->references(), 1u);
+}
+
+TEST_F(AgentFixture, EachSignalMonitorIsKeptForTheSameDirectoriesAndReplacedForAnother) {
+  start();
+  const Kel::Ptr<StrobeSourceDirMonitorSm> strobeSources = agent->strobeSourceDirMonitorSm();
+  const Kel::Ptr<StrobeSinkDirMonitorSm> strobeSinks = agent->strobeSinkDirMonitorSm();
+  const Kel::Ptr<FreqSourceDirMonitorSm> freqSources = agent->freqSourceDirMonitorSm();
+  const Kel::Ptr<FreqSinkDirMonitorSm> freqSinks = agent->freqSinkDirMonitorSm();
+  for (const Kel::PtrInterface* machine : std::initializer_list<const Kel::PtrInterface*>{
+           strobeSources.get(), strobeSinks.get(), freqSources.get(), freqSinks.get()}) {
+    ASSERT_NE(machine, nullptr);
+    EXPECT_TRUE(machine->hasNotificationActive());
+  }
+  EXPECT_EQ(
+      strobeSinks->directories(),
+      std::tuple(agent->strobeSinkConfigDir(), agent->strobeSinkStatusDir(),
+                 agent->strobeSinkCliConfigDir(), agent->muxConfigDir(), agent->muxStatusDir()));
+
+  agent->doMountsComplete(Corral::mountSuccess_, database);  // the very same directories again
+  EXPECT_EQ(agent->strobeSourceDirMonitorSm(), strobeSources);
+  EXPECT_EQ(agent->strobeSinkDirMonitorSm(), strobeSinks);
+  EXPECT_EQ(agent->freqSourceDirMonitorSm(), freqSources);
+  EXPECT_EQ(agent->freqSinkDirMonitorSm(), freqSinks);
+
+  const auto otherMuxStatus = Kel::makePtr<Hardware::ClockMux::MuxStatusDir>("other");
+  const auto replaced = agent->strobeSinkDirMonitorSmIs(
+      agent->strobeSinkConfigDir(), agent->strobeSinkStatusDir(), agent->strobeSinkCliConfigDir(),
+      agent->muxConfigDir(), otherMuxStatus);
+  EXPECT_NE(replaced, strobeSinks);
+  EXPECT_EQ(strobeSinks->references(), 1u);  // only this test holds the old one now
+  EXPECT_EQ(
+      agent->freqSinkDirMonitorSmIs(nullptr, nullptr, nullptr, nullptr, nullptr)->directories(),
+      std::tuple(nullptr, nullptr, nullptr, nullptr, nullptr));  // null directories: idle
+  EXPECT_EQ(agent->freqSourceDirMonitorSmDel(), freqSources);
+  EXPECT_FALSE(freqSources->hasNotificationActive());
+  EXPECT_EQ(agent->freqSourceDirMonitorSmDel(), nullptr);
 }

@@ -9,6 +9,7 @@
 //   SourceStatusDir    { sourceStatus: SourceStatus }     what is in force
 //   SinkConfig { defaultSourceName }, SinkCliConfig { sourceName }, SinkStatus { sourceName }
 //   SinkConfigDir { sinkConfig }, SinkCliConfigDir { cliConfig }, SinkStatusDir { sinkStatus }
+// and the bundles SourceTypes and SinkTypes, which name a family's source or sink types at once.
 
 #define HARDWARE_SOURCE_CONFIG_DIR(attribute, collection, reference) \
   collection(SourceConfig, sourceConfig)
@@ -20,7 +21,8 @@
 #define HARDWARE_SIGNAL_SOURCE_DIRS(Namespace)                                                  \
   KEL_ENTITY_CLASS(Namespace, SourceConfigDir, Kel::Entity, HARDWARE_SOURCE_CONFIG_DIR);        \
   KEL_ENTITY_CLASS(Namespace, SourceCliConfigDir, Kel::Entity, HARDWARE_SOURCE_CLI_CONFIG_DIR); \
-  KEL_ENTITY_CLASS(Namespace, SourceStatusDir, Kel::Entity, HARDWARE_SOURCE_STATUS_DIR)
+  KEL_ENTITY_CLASS(Namespace, SourceStatusDir, Kel::Entity, HARDWARE_SOURCE_STATUS_DIR);        \
+  HARDWARE_SIGNAL_TYPE_BUNDLE(SourceTypes, Source)
 
 #define HARDWARE_SINK_CONFIG(attribute, collection, reference) \
   attribute(Kel::String, defaultSourceName)
@@ -39,7 +41,19 @@
   KEL_ENTITY_CLASS(Namespace, SinkStatus, Kel::Entity, HARDWARE_SINK_SOURCE_NAME);          \
   KEL_ENTITY_CLASS(Namespace, SinkConfigDir, Kel::Entity, HARDWARE_SINK_CONFIG_DIR);        \
   KEL_ENTITY_CLASS(Namespace, SinkCliConfigDir, Kel::Entity, HARDWARE_SINK_CLI_CONFIG_DIR); \
-  KEL_ENTITY_CLASS(Namespace, SinkStatusDir, Kel::Entity, HARDWARE_SINK_STATUS_DIR)
+  KEL_ENTITY_CLASS(Namespace, SinkStatusDir, Kel::Entity, HARDWARE_SINK_STATUS_DIR);        \
+  HARDWARE_SIGNAL_TYPE_BUNDLE(SinkTypes, Sink)
+
+// The entry and directory types of a family's sources or sinks, under one name.
+#define HARDWARE_SIGNAL_TYPE_BUNDLE(Bundle, Kind) \
+  struct Bundle {                                 \
+    using Config = Kind##Config;                  \
+    using CliConfig = Kind##CliConfig;            \
+    using Status = Kind##Status;                  \
+    using ConfigDir = Kind##ConfigDir;            \
+    using CliConfigDir = Kind##CliConfigDir;      \
+    using StatusDir = Kind##StatusDir;            \
+  }
 
 // The types of one family, for module registration.
 #define HARDWARE_SIGNAL_TYPES                                                                  \

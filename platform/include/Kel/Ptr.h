@@ -12,6 +12,8 @@ namespace Kel {
 template <class T>
 class Ptr {
  public:
+  using element_type = T;
+
   Ptr() noexcept = default;
   Ptr(std::nullptr_t) noexcept {}
   Ptr(T* p) noexcept : p_(p) { acquire(); }

@@ -3,28 +3,59 @@
 #include <vector>
 
 #include "Kel/PtrInterface.h"
-#include "Kel/String.h"
 
 namespace Kel {
 
 class StateMachine;
 
-// A reactor owned by a state machine. It holds a plain back-pointer to its owner, which the owner
-// clears when it goes, so a late notification finds no owner and does nothing.
-class OwnedReactor : public PtrInterface::NotifieeConst {
+// What ties a reactor to the state machine that owns it: a plain back-pointer, which the machine
+// clears when it goes, so that a late notification finds no owner and does nothing. Any reactor
+// kind becomes ownable by mixing this in through Owned<Kind>.
+class ReactorOwnership {
  public:
-  ~OwnedReactor() override;
+  ReactorOwnership(const ReactorOwnership&) = delete;
+  ReactorOwnership& operator=(const ReactorOwnership&) = delete;
+
   StateMachine* owner() const noexcept { return owner_; }
-  // Joins `owner` (null: leaves its owner); the owner's switches reach joined reactors.
+  // Joins `owner` (null: leaves the owner it had); the owner's switches reach joined reactors.
   void ownerIs(StateMachine* owner);
 
+ protected:
+  explicit ReactorOwnership(PtrInterface::NotifieeConst& reactor) noexcept : reactor_(reactor) {}
+  ~ReactorOwnership();
+
+  // Runs `handle(owner)` when there is an owner, holding a reference to it for the call: a handler
+  // may drop the last outside reference to its own machine, which then lives until it returns.
+  template <class Owner, class Handle>
+  void callOwner(const Handle& handle) const;
+
  private:
+  friend class StateMachine;
+  PtrInterface::NotifieeConst& reactor_;
   StateMachine* owner_ = nullptr;
 };
 
-// The base of the agent's state machines. It switches the notification of the machine and of
-// every reactor it owns together, flags them for deletion together, and at destruction leaves no
-// reactor able to reach it.
+// A reactor of kind `Kind` (PtrInterface::NotifieeConst, Clock::NotifieeConst, ...) that a state
+// machine can own.
+template <class Kind>
+class Owned : public Kind, public ReactorOwnership {
+ public:
+  Owned() noexcept : ReactorOwnership(static_cast<PtrInterface::NotifieeConst&>(*this)) {}
+
+ protected:
+  // Joins `owner`, binds to `notifier`, registers and switches notification on: the start of a
+  // reactor that hears its notifier from the moment it is made.
+  void watch(StateMachine* owner, const Ptr<const PtrInterface>& notifier) {
+    ownerIs(owner);
+    this->notifierIs(notifier);
+    this->isRegisteredNotifieeIs(true);
+    this->hasNotificationActiveIs(true);
+  }
+};
+
+// The base of the agent's state machines. It switches the notification of the machine and of every
+// reactor it owns together, flags them for deletion together, and at destruction leaves no reactor
+// able to reach it.
 class StateMachine : public PtrInterface {
  public:
   // When the value changes: the machine first, then each reactor in the order it joined.
@@ -40,29 +71,18 @@ class StateMachine : public PtrInterface {
   void retireReactors();
 
  private:
-  friend class OwnedReactor;
-  std::vector<OwnedReactor*> reactors_;
+  friend class ReactorOwnership;
+  std::vector<ReactorOwnership*> reactors_;
   bool zombie_ = false;
 };
 
-// A reactor that runs `(owner->*handle)(key)` for each change of the collection `collection` of
-// its notifier, an entity of type Notifier; it is bound, registered and active from the start.
-template <class Owner, class Notifier, AttributeId collection, void (Owner::*handle)(const String&)>
-class CollectionReactor : public OwnedReactor {
- public:
-  CollectionReactor(Owner* owner, const Ptr<const Notifier>& notifier) {
-    ownerIs(owner);
-    notifierIs(notifier);
-    isRegisteredNotifieeIs(true);
-    hasNotificationActiveIs(true);
-  }
-  Ptr<const Notifier> watched() const {
-    return Ptr<const Notifier>(static_cast<const Notifier*>(notifier().get()));
-  }
-  void onAttribute(AttributeId id, const void* value) override {
-    if (id != collection || isZombie() || !owner()) return;
-    (static_cast<Owner*>(owner())->*handle)(*static_cast<const String*>(value));
-  }
-};
+template <class Owner, class Handle>
+void ReactorOwnership::callOwner(const Handle& handle) const {
+  if (!owner_) return;
+  auto& owner = static_cast<Owner&>(*owner_);
+  // A machine still under construction is counted by nobody yet; it is not ours to hold.
+  const Ptr<const PtrInterface> keep(owner.references() > 0 ? &owner : nullptr);
+  handle(owner);
+}
 
 }  // namespace Kel

@@ -13,6 +13,7 @@ namespace Kel {
 template <class Self>
 class TypeBuilder {
  public:
+  using Described = Self;
   explicit TypeBuilder(TypeInfo& info) : info_(info) {}
 
   template <class T, class Get, class Set>

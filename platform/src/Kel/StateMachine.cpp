@@ -4,11 +4,11 @@
 
 namespace Kel {
 
-OwnedReactor::~OwnedReactor() {
+ReactorOwnership::~ReactorOwnership() {
   ownerIs(nullptr);
 }
 
-void OwnedReactor::ownerIs(StateMachine* owner) {
+void ReactorOwnership::ownerIs(StateMachine* owner) {
   if (owner_ == owner) return;
   if (owner_) std::erase(owner_->reactors_, this);
   owner_ = owner;
@@ -18,12 +18,16 @@ void OwnedReactor::ownerIs(StateMachine* owner) {
 void StateMachine::hasNotificationActiveIs(bool active) {
   if (active == hasNotificationActive()) return;
   PtrInterface::hasNotificationActiveIs(active);
-  for (OwnedReactor* reactor : std::vector(reactors_)) reactor->hasNotificationActiveIs(active);
+  for (ReactorOwnership* reactor : std::vector(reactors_)) {
+    reactor->reactor_.hasNotificationActiveIs(active);
+  }
 }
 
 void StateMachine::kelDoZombieReactors(bool zombie) {
   if (zombie == zombie_) return;
-  for (OwnedReactor* reactor : std::vector(reactors_)) reactor->kelDoZombieReactors(zombie);
+  for (ReactorOwnership* reactor : std::vector(reactors_)) {
+    reactor->reactor_.kelDoZombieReactors(zombie);
+  }
   zombie_ = zombie;
 }
 

@@ -1,0 +1,133 @@
+#pragma once
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "Hardware/ClockMux.h"
+#include "Kel/ReactorMap.h"
+#include "Kel/TypeBuilder.h"
+#include "VelaClock/SignalDirMonitor.h"
+#include "VelaClock/VelaClockCommonFunctions.h"
+
+// What the signal monitors of a family's sources and of its sinks share, on top of the monitor
+// mechanism (SignalDirMonitor): how their collections are reached, and, for sinks, how a wanted
+// source is routed. A family then adds its trace texts and, for sources, its settings.
+namespace VelaClockAgent {
+
+// No directories beyond the config, status and cliConfig ones.
+struct NoExtraDirectories {
+  auto tuple() const { return std::tuple<>(); }
+  template <class Builder>
+  static void describe(Builder&) {}
+};
+
+// The mux directories a sink monitor hands to the route search.
+struct MuxDirectories {
+  Kel::Ptr<const Hardware::ClockMux::MuxConfigDir> muxConfigDir;
+  Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir;
+
+  auto tuple() const { return std::tuple(muxConfigDir, muxStatusDir); }
+  template <class Builder>
+  static void describe(Builder& b) {
+    using Self = typename Builder::Described;
+    b.template readOnlyReference<Hardware::ClockMux::MuxConfigDir>(
+        "muxConfigDir", [](const Self& m) { return m.extra().muxConfigDir; });
+    b.template readOnlyReference<Hardware::ClockMux::MuxStatusDir>(
+        "muxStatusDir", [](const Self& m) { return m.extra().muxStatusDir; });
+  }
+};
+
+// The collections of a family's sources: sourceConfig, cliConfig and sourceStatus. `Types` is the
+// family's Hardware::<Family>::SourceTypes.
+template <class Types>
+struct SourceCollections : Types {
+  using Config = typename Types::Config;
+  using CliConfig = typename Types::CliConfig;
+  using Status = typename Types::Status;
+  using ConfigDir = typename Types::ConfigDir;
+  using CliConfigDir = typename Types::CliConfigDir;
+  using StatusDir = typename Types::StatusDir;
+  using Extra = NoExtraDirectories;
+  static constexpr Kel::AttributeId configCollection = ConfigDir::sourceConfigId;
+  static constexpr Kel::AttributeId cliConfigCollection = CliConfigDir::cliConfigId;
+
+  static Kel::Ptr<const Config> config(const ConfigDir& d, const Kel::String& n) {
+    return d.sourceConfig(n);
+  }
+  static std::vector<Kel::String> configKeys(const ConfigDir& d) { return d.sourceConfig().keys(); }
+  static Kel::Ptr<Status> status(StatusDir& d, const Kel::String& n) { return d.sourceStatus(n); }
+  static Kel::Ptr<Status> statusIs(StatusDir& d, const Kel::String& n) {
+    return d.sourceStatusIs(n);
+  }
+  static void statusDel(StatusDir& d, const Kel::String& n) { d.sourceStatusDel(n); }
+  static Kel::Ptr<const CliConfig> cliConfig(const CliConfigDir& d, const Kel::String& n) {
+    return d.cliConfig(n);
+  }
+  static std::vector<Kel::String> cliConfigKeys(const CliConfigDir& d) {
+    return d.cliConfig().keys();
+  }
+  static void cliConfigDel(CliConfigDir& d, const Kel::String& n) { d.cliConfigDel(n); }
+};
+
+// The collections of a family's sinks (sinkConfig, cliConfig, sinkStatus) and what every sink
+// monitor does: a new status entry starts from the configured default source, and a wanted source
+// that differs from the one in status is routed through the muxes, then recorded, whether or not
+// a route was found. `Family` is the concrete family, which gives the texts, among them
+// `statusWord` and `alreadySet`, and trace(); `Types` its Hardware::<Family>::SinkTypes.
+template <class Family, class Types>
+struct SinkFamily : Types {
+  using Config = typename Types::Config;
+  using CliConfig = typename Types::CliConfig;
+  using Status = typename Types::Status;
+  using ConfigDir = typename Types::ConfigDir;
+  using CliConfigDir = typename Types::CliConfigDir;
+  using StatusDir = typename Types::StatusDir;
+  using Extra = MuxDirectories;
+  static constexpr Kel::AttributeId configCollection = ConfigDir::sinkConfigId;
+  static constexpr Kel::AttributeId cliConfigCollection = CliConfigDir::cliConfigId;
+  // A change of the wanted source runs the source walk.
+  template <class Owner, void (Owner::*walk)()>
+  using Settings = Kel::EntryReactor<Owner, CliConfig, walk, CliConfig::sourceNameId>;
+
+  static Kel::Ptr<const Config> config(const ConfigDir& d, const Kel::String& n) {
+    return d.sinkConfig(n);
+  }
+  static std::vector<Kel::String> configKeys(const ConfigDir& d) { return d.sinkConfig().keys(); }
+  static Kel::Ptr<Status> status(StatusDir& d, const Kel::String& n) { return d.sinkStatus(n); }
+  static Kel::Ptr<Status> statusIs(StatusDir& d, const Kel::String& n) { return d.sinkStatusIs(n); }
+  static void statusDel(StatusDir& d, const Kel::String& n) { d.sinkStatusDel(n); }
+  static Kel::Ptr<const CliConfig> cliConfig(const CliConfigDir& d, const Kel::String& n) {
+    return d.cliConfig(n);
+  }
+  static std::vector<Kel::String> cliConfigKeys(const CliConfigDir& d) {
+    return d.cliConfig().keys();
+  }
+  static void cliConfigDel(CliConfigDir& d, const Kel::String& n) { d.cliConfigDel(n); }
+
+  static void statusCreated(const Config& config, Status& status, const MuxDirectories&) {
+    status.sourceNameIs(config.defaultSourceName());
+  }
+
+  // The sink's status is its routing state: the source last routed to it, or its default.
+  static void apply(const CliConfig& wanted, Status& status, const MuxDirectories& muxes) {
+    const char* op = Family::texts.handleCliConfig;
+    const Signature sig{Family::texts.machine, op, false};
+    VELACLOCK_SIGNAL_TRACE(Family, op)
+        << sig << " before processing: cliConfig's sourceName is " << wanted.sourceName();
+    VELACLOCK_SIGNAL_TRACE(Family, op) << sig << " before processing: " << Family::statusWord
+                                       << " sourceName is " << status.sourceName();
+    if (wanted.sourceName() == status.sourceName()) {
+      VELACLOCK_SIGNAL_TRACE(Family, op) << sig << Family::alreadySet;
+    } else {
+      // A route that is not found still records the wanted source: the next walk then sees the
+      // two equal and does not try again until the wanted source changes.
+      setupMuxesForSink(status.name(), wanted.sourceName(), muxes.muxConfigDir, muxes.muxStatusDir);
+      status.sourceNameIs(wanted.sourceName());
+    }
+    VELACLOCK_SIGNAL_TRACE(Family, op) << sig << " after processing: " << Family::statusWord
+                                       << " sourceName is " << status.sourceName();
+  }
+};
+
+}  // namespace VelaClockAgent

@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "agent/SignalFixture.h"
+
+using namespace VelaClockAgent;
+
+namespace {
+using Writes = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
+Writes writes(const Fru::SimRegisterBank& bank) {
+  Writes all;
+  for (const auto& access : bank.accesses()) {
+    if (access.operation == Fru::SimRegisterBank::Operation::write8) {
+      all.emplace_back(access.address, access.value);
+    }
+  }
+  return all;
+}
+}  // namespace
+
+// The mechanism the four monitors share, on the strobe sources.
+TEST_F(SignalFixture, StatusEntriesFollowTheConfig) {
+  strobeSourceConfig->sourceConfigIs("a");
+  strobeSourceConfig->sourceConfigIs("b");
+  strobeSourceStatus->sourceStatusIs("stray")->hasAntennaIs(true);
+  strobeSourceCli->cliConfigIs("a")->configuredAdjustmentIs(1.5F);
+  strobeSourceCli->cliConfigIs("b");
+  CapturedTrace trace("VelaClockAgent/0");
+  const auto monitor = StrobeSourceDirMonitorSm::StrobeSourceDirMonitorSmIs(
+      strobeSourceConfig, strobeSourceStatus, strobeSourceCli);
+  EXPECT_TRUE(monitor->hasNotificationActive());
+  EXPECT_EQ(trace.count("a strobe source config found"), 2u);   // the config walk runs twice
+  EXPECT_EQ(trace.count("handling strobe source config"), 0u);  // the settings walk not at all
+  EXPECT_EQ(strobeSourceStatus->sourceStatus().keys(),
+            (std::vector<Kel::String>{"a", "b", "stray"}));
+  EXPECT_EQ(strobeSourceStatus->sourceStatus("a")->configuredAdjustment(), 0.0F);
+  EXPECT_EQ(monitor->cliConfigEntries().size(), 2u);
+
+  logChanges(strobeSourceStatus, "status");
+  logChanges(strobeSourceCli, "cliConfig");
+  strobeSourceConfig->sourceConfigIs("c");  // added: a status entry with defaults, no cliConfig
+  strobeSourceConfig->sourceConfigIs(Kel::makePtr<Hardware::Strobe::SourceConfig>("a"));
+  strobeSourceConfig->sourceConfigDel("b");  // gone: its status, then its cliConfig
+  EXPECT_EQ(changes, (std::vector<std::string>{"status c", "status b", "cliConfig b"}));
+  EXPECT_EQ(strobeSourceStatus->sourceStatus().keys(),
+            (std::vector<Kel::String>{"a", "c", "stray"}));
+  EXPECT_EQ(monitor->cliConfigEntries().size(), 1u);  // b's per-entry reactor went with it
+  EXPECT_EQ(strobeSourceCli->cliConfig("c"), nullptr);
+}
+
+TEST_F(SignalFixture, OneSettingChangeAppliesEveryEntryThatHasAStatus) {
+  for (const char* name : {"a", "b", "c"}) strobeSourceConfig->sourceConfigIs(name);
+  strobeSourceCli->cliConfigIs("a")->configuredAdjustmentIs(1.0F);
+  const auto b = strobeSourceCli->cliConfigIs("b");
+  b->configuredAdjustmentIs(2.0F);
+  b->hasAntennaIs(true);
+  strobeSourceCli->cliConfigIs("unlisted")->hasAntennaIs(true);
+  const auto monitor = StrobeSourceDirMonitorSm::StrobeSourceDirMonitorSmIs(
+      strobeSourceConfig, strobeSourceStatus, strobeSourceCli);
+  const auto status = [&](const char* name) {
+    const auto s = strobeSourceStatus->sourceStatus(name);
+    return std::pair(s->configuredAdjustment(), s->hasAntenna());
+  };
+  EXPECT_EQ(status("b"), std::pair(0.0F, false));  // settings filed before wait for a walk
+
+  CapturedTrace trace("VelaClockAgent/0");
+  strobeSourceCli->cliConfig("a")->configuredAdjustmentIs(1.25F);
+  EXPECT_EQ(status("a"), std::pair(1.25F, false));
+  EXPECT_EQ(status("b"), std::pair(2.0F, true));
+  EXPECT_EQ(strobeSourceStatus->sourceStatus("unlisted"), nullptr);  // reported, not created
+  EXPECT_EQ(trace.count(" status for the source was NOT found - ignoring it"), 1u);
+
+  strobeSourceStatus->sourceStatus("b")->configuredAdjustmentIs(9.0F);
+  strobeSourceCli->cliConfig("a")->hasAntennaIs(true);  // the other attribute: b rewritten too
+  EXPECT_EQ(status("b"), std::pair(2.0F, true));
+
+  auto c = Kel::makePtr<Hardware::Strobe::SourceCliConfig>("c");
+  c->configuredAdjustmentIs(7.0F);
+  strobeSourceCli->cliConfigIs(c);  // filed whole: it only gets its per-entry reactor
+  EXPECT_EQ(status("c"), std::pair(0.0F, false));
+  EXPECT_EQ(monitor->cliConfigEntries().size(), 4u);
+  strobeSourceCli->cliConfig("c")->hasAntennaIs(true);
+  EXPECT_EQ(status("c"), std::pair(7.0F, true));
+
+  auto replacement = Kel::makePtr<Hardware::Strobe::SourceCliConfig>("a");
+  replacement->configuredAdjustmentIs(3.0F);
+  strobeSourceCli->cliConfigIs(replacement);  // another object under the name: the walk runs
+  EXPECT_EQ(status("a"), std::pair(3.0F, false));
+  strobeSourceCli->cliConfigDel("c");
+  EXPECT_EQ(monitor->cliConfigEntries().find("c"), nullptr);
+}
+
+TEST_F(SignalFixture, FrequencySourcesStartFromTheirConfigAndTakeTheUsersSettings) {
+  const auto osc = freqSourceConfig->sourceConfigIs("osc");
+  osc->frequencyIs(10000000);
+  osc->defaultAdjustmentPpbIs(0.5F);
+  const auto wanted = freqSourceCli->cliConfigIs("osc");
+  wanted->adjustmentPpbIs(2.0F);
+  wanted->configImageFileIs("a.bin");
+  const auto monitor = FreqSourceDirMonitorSm::FreqSourceDirMonitorSmIs(
+      freqSourceConfig, freqSourceStatus, freqSourceCli);
+  const auto status = freqSourceStatus->sourceStatus("osc");
+  EXPECT_EQ(status->frequency(), 10000000u);
+  EXPECT_EQ(status->adjustmentPpb(), 0.5F);  // the user's value waits for the next walk
+  EXPECT_EQ(status->sourceConfigImageFile(), "");
+
+  wanted->configImageFileIs("b.bin");
+  EXPECT_EQ(status->adjustmentPpb(), 2.0F);
+  EXPECT_EQ(status->sourceConfigImageFile(), "b.bin");
+
+  osc->frequencyIs(20000000);  // an attribute of a config entry: not watched
+  EXPECT_EQ(status->frequency(), 10000000u);
+  const auto refiled = Kel::makePtr<Hardware::Freq::SourceConfig>("osc");
+  refiled->frequencyIs(25000000);
+  refiled->defaultAdjustmentPpbIs(0.75F);
+  freqSourceConfig->sourceConfigIs(refiled);  // the config side writes the adjustment too
+  EXPECT_EQ(status->frequency(), 25000000u);
+  EXPECT_EQ(status->adjustmentPpb(), 0.75F);
+  EXPECT_EQ(status->sourceConfigImageFile(), "b.bin");
+}
+
+TEST_F(SignalFixture, ASinkIsRoutedWhenTheSourceItWantsDiffersFromItsStatus) {
+  addMux("m1", 0x10, 0x0F, {{"gps", 1}, {"m2", 2}}, {"fpga"});
+  addMux("m2", 0x11, 0x0F, {{"osc", 3}, {"sma", 4}});
+  addMux("m3", 0x12, 0x0F, {{"gps", 1}, {"osc", 2}}, {"asic"});
+  strobeSinkConfig->sinkConfigIs("fpga")->defaultSourceNameIs("gps");
+  strobeSinkConfig->sinkConfigIs("asic")->defaultSourceNameIs("gps");
+  strobeSinkStatus->sinkStatusIs("fpga")->sourceNameIs("stale");
+  strobeSinkCli->cliConfigIs("fpga")->sourceNameIs("osc");  // filed before: waits for a walk
+  const auto monitor = StrobeSinkDirMonitorSm::StrobeSinkDirMonitorSmIs(
+      strobeSinkConfig, strobeSinkStatus, strobeSinkCli, config, status);
+  startMonitor();
+  const auto sinkSource = [&](const char* sink) {
+    return strobeSinkStatus->sinkStatus(sink)->sourceName();
+  };
+  EXPECT_EQ(sinkSource("fpga"), "gps");  // construction starts every sink from its default
+  EXPECT_TRUE(bank->accesses().empty());
+
+  strobeSinkCli->cliConfigIs("asic")->sourceNameIs("gps");  // the same as status: nothing to do
+  strobeSinkCli->cliConfig("asic")->sourceNameIs("osc");    // one change walks every sink
+  EXPECT_EQ(writes(*bank), (Writes{{0x11, 0x03}, {0x10, 0x02}, {0x12, 0x02}}));
+  EXPECT_EQ(sinkSource("fpga"), "osc");
+  EXPECT_EQ(sinkSource("asic"), "osc");
+  EXPECT_EQ(selected("m1"), "m2");
+
+  bank->accessesDelAll();
+  strobeSinkCli->cliConfig("fpga")->sourceNameIs("nowhere");  // no route: recorded all the same
+  EXPECT_TRUE(bank->accesses().empty());
+  EXPECT_EQ(sinkSource("fpga"), "nowhere");
+  strobeSinkCli->cliConfig("asic")->sourceNameIs("gps");  // the next walk does not try again
+  EXPECT_EQ(writes(*bank), (Writes{{0x12, 0x01}}));
+
+  strobeSinkCli->cliConfig("fpga")->sourceNameIs("sma");
+  bank->accessesDelAll();
+  const auto refiled = Kel::makePtr<Hardware::Strobe::SinkConfig>("fpga");
+  refiled->defaultSourceNameIs("gps");
+  strobeSinkConfig->sinkConfigIs(refiled);  // back to the default, registers untouched
+  EXPECT_EQ(sinkSource("fpga"), "gps");
+  EXPECT_TRUE(bank->accesses().empty());
+  strobeSinkCli->cliConfigIs("orphan")->sourceNameIs("osc");  // no status entry: never routed
+  strobeSinkCli->cliConfig("orphan")->sourceNameIs("sma");
+  EXPECT_EQ(strobeSinkStatus->sinkStatus("orphan"), nullptr);
+  EXPECT_EQ(writes(*bank), (Writes{{0x11, 0x04}, {0x10, 0x02}}));  // fpga again, not orphan
+}
+
+TEST_F(SignalFixture, FrequencySinksRouteThroughTheSameMuxes) {
+  addMux("ref", 0x20, 0x0F, {{"osc", 1}, {"synce", 2}}, {"asic/ref"});
+  addMux("synce", 0x20, 0xF0, {{"port1", 0x10}, {"port2", 0x20}});
+  freqSinkConfig->sinkConfigIs("asic/ref")->defaultSourceNameIs("osc");
+  const auto monitor = FreqSinkDirMonitorSm::FreqSinkDirMonitorSmIs(freqSinkConfig, freqSinkStatus,
+                                                                    freqSinkCli, config, status);
+  startMonitor();
+  bank->poke(0x20, 0x01);
+  freqSinkCli->cliConfigIs("asic/ref")->sourceNameIs("port2");
+  EXPECT_EQ(writes(*bank), (Writes{{0x20, 0x21}, {0x20, 0x22}}));
+  EXPECT_EQ(freqSinkStatus->sinkStatus("asic/ref")->sourceName(), "port2");
+}
+
+// What sets each monitor's traces apart; the shared lines are checked once, on the strobe sources.
+TEST_F(SignalFixture, EachMonitorTracesInItsOwnWords) {
+  setenv("SIMULATION_VMID", "", 1);  // routes are refused silently; sinks still record them
+  strobeSourceConfig->sourceConfigIs("s");
+  strobeSourceCli->cliConfigIs("s");
+  const auto strobeSources = StrobeSourceDirMonitorSm::StrobeSourceDirMonitorSmIs(
+      strobeSourceConfig, strobeSourceStatus, strobeSourceCli);
+  CapturedTrace trace("VelaClockAgent/0");
+  strobeSourceCli->cliConfig("s")->hasAntennaIs(true);
+  strobeSourceCli->cliConfigIs("new");
+  strobeSourceConfig->sourceConfigDel("s");
+  const std::string walk =
+      "handleStrobeSourceCliConfig(): void "
+      "VelaClockAgent::StrobeSourceDirMonitorSm::handleStrobeSourceCliConfig";
+  const std::string dir =
+      "handleStrobeSourceDir(): void VelaClockAgent::StrobeSourceDirMonitorSm::"
+      "handleStrobeSourceDir(const Kel::String&)";
+  EXPECT_EQ(trace.messages(),
+            (std::vector<std::string>{
+                walk + "() handling strobe source config",
+                walk + "() checking strobe source s",
+                walk + "() cliConfig for the source was found ",
+                walk + "() status for the source was found - processing it",
+                walk + "() before processing: cliConfig's configuredAdjustment is 0",
+                walk + "() before processing: cliConfig's hasAntenna is true",
+                walk + "() before processing: sourceStatus's configuredAdjustment is 0",
+                walk + "() before processing: sourceStatus's hasAntenna is false",
+                walk + "() after processing: sourceStatus's configuredAdjustment is 0",
+                walk + "() after processing: sourceStatus's hasAntenna is true",
+                walk + "(const Kel::String&) Strobe source to configure is new",
+                walk + "(const Kel::String&) cliConfig for the source was found ",
+                walk + "(const Kel::String&) status for the source was NOT found - ignoring it",
+                dir + " name is s",
+                "handleStrobeSourceDir(): s strobe source config NOT found",
+                walk + "(const Kel::String&) Strobe source to configure is s",
+                walk + "(const Kel::String&) cliConfig for the source was not found ",
+                "handleStrobeSourceDir(): s strobe source status and cliConfig deleted",
+            }));
+
+  freqSourceConfig->sourceConfigIs("f");
+  freqSourceCli->cliConfigIs("f");
+  const auto freqSources = FreqSourceDirMonitorSm::FreqSourceDirMonitorSmIs(
+      freqSourceConfig, freqSourceStatus, freqSourceCli);
+  trace.lines.clear();
+  freqSourceCli->cliConfig("f")->configImageFileIs("f.bin");
+  const std::string freqWalk =
+      "handleFreqSourceCliConfig(): void "
+      "VelaClockAgent::FreqSourceDirMonitorSm::handleFreqSourceCliConfig()";
+  const auto lines = trace.messages();
+  ASSERT_EQ(lines.size(), 11u);
+  EXPECT_EQ(lines[0], freqWalk + " handling freq source config");
+  EXPECT_EQ(lines[4], freqWalk + " before processing: cliConfig's configImageFile is f.bin");
+  EXPECT_EQ(lines[5], freqWalk + " before processing: cliConfig's adjustmentPpb is 0");
+  EXPECT_EQ(lines[6], freqWalk + " before processing: sourceStatus's configImageFile is ");
+  EXPECT_EQ(lines[8], freqWalk + " source cli config after processing is");
+  EXPECT_EQ(lines[10], freqWalk + " after processing: sourceStatus's adjustmentPpb is 0");
+  freqSourceCli->cliConfigIs("g");
+  EXPECT_EQ(trace.count("(const Kel::String&) freq source to configure is g"), 1u);
+
+  strobeSinkConfig->sinkConfigIs("k")->defaultSourceNameIs("gps");
+  freqSinkConfig->sinkConfigIs("k")->defaultSourceNameIs("gps");
+  const auto strobeSinks = StrobeSinkDirMonitorSm::StrobeSinkDirMonitorSmIs(
+      strobeSinkConfig, strobeSinkStatus, strobeSinkCli, config, status);
+  const auto freqSinks = FreqSinkDirMonitorSm::FreqSinkDirMonitorSmIs(
+      freqSinkConfig, freqSinkStatus, freqSinkCli, config, status);
+  trace.lines.clear();
+  strobeSinkCli->cliConfigIs("k")->sourceNameIs("gps");  // the default: already in force
+  strobeSinkCli->cliConfig("k")->sourceNameIs("osc");
+  freqSinkCli->cliConfigIs("k")->sourceNameIs("gps");
+  freqSinkCli->cliConfig("k")->sourceNameIs("osc");
+  EXPECT_EQ(trace.count("(const Kel::String&) Strobe sink to configure is k"), 1u);
+  EXPECT_EQ(trace.count("(const Kel::String&) freq sink to configure is k"), 1u);
+  EXPECT_EQ(trace.count("StrobeSinkDirMonitorSm::handleStrobeSinkCliConfig() Sink's source is "
+                        "already set - no need to change."),
+            1u);
+  EXPECT_EQ(trace.count("FreqSinkDirMonitorSm::handleFreqSinkCliConfig() Sink's source is "
+                        "already set - not need to change."),
+            1u);
+  EXPECT_EQ(trace.count("handleStrobeSinkCliConfig() before processing: sourceStatus's "
+                        "sourceName is gps"),
+            2u);
+  EXPECT_EQ(trace.count("handleFreqSinkCliConfig() after processing: sinkStatus's sourceName is "
+                        "osc"),
+            1u);
+  EXPECT_EQ(strobeSinkStatus->sinkStatus("k")->sourceName(), "osc");
+  EXPECT_EQ(freqSinkStatus->sinkStatus("k")->sourceName(), "osc");
+}
+
+TEST_F(SignalFixture, SwitchedOffZombieOrDroppedMonitorsHearNothingAndStaySafe) {
+  strobeSourceConfig->sourceConfigIs("a");
+  strobeSourceConfig->sourceConfigIs("b");
+  strobeSourceCli->cliConfigIs("a");
+  strobeSourceCli->cliConfigIs("b");
+  auto monitor = StrobeSourceDirMonitorSm::StrobeSourceDirMonitorSmIs(
+      strobeSourceConfig, strobeSourceStatus, strobeSourceCli);
+  monitor->hasNotificationActiveIs(false);
+  strobeSourceConfig->sourceConfigIs("off");
+  strobeSourceCli->cliConfig("a")->hasAntennaIs(true);
+  EXPECT_EQ(strobeSourceStatus->sourceStatus("off"), nullptr);
+  EXPECT_FALSE(strobeSourceStatus->sourceStatus("a")->hasAntenna());
+
+  monitor->hasNotificationActiveIs(true);
+  monitor->kelDoZombieReactors(true);
+  strobeSourceConfig->sourceConfigIs("zombie");
+  strobeSourceCli->cliConfig("a")->configuredAdjustmentIs(2.0F);
+  EXPECT_EQ(strobeSourceStatus->sourceStatus("zombie"), nullptr);
+  EXPECT_FALSE(strobeSourceStatus->sourceStatus("a")->hasAntenna());
+  monitor->kelDoZombieReactors(false);
+  strobeSourceConfig->sourceConfigIs("back");
+  EXPECT_NE(strobeSourceStatus->sourceStatus("back"), nullptr);
+
+  // Dropped by a reactor that its own settings walk sets off: it finishes the walk first (the
+  // sanitizer build would report a use after free), and is gone afterwards.
+  const auto hook =
+      Kel::makePtr<Hook>(strobeSourceStatus->sourceStatus("a"), [&] { monitor.reset(); });
+  strobeSourceCli->cliConfig("b")->hasAntennaIs(true);
+  EXPECT_EQ(monitor, nullptr);
+  EXPECT_TRUE(strobeSourceStatus->sourceStatus("b")->hasAntenna());  // the walk went on past a
+  strobeSourceConfig->sourceConfigIs("after");
+  EXPECT_EQ(strobeSourceStatus->sourceStatus("after"), nullptr);
+}

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/Process.h"
+
+namespace {
+
+// The whitespace-separated cells of the row of `show` output that begins with `first`.
+std::vector<std::string> row(const std::string& table, const std::string& first) {
+  std::istringstream lines(table);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream cells(line);
+    std::vector<std::string> row{std::istream_iterator<std::string>(cells), {}};
+    if (!row.empty() && row.front() == first) return row;
+  }
+  return {};
+}
+
+struct RouteCase {
+  std::string cliConfig;              // the sink family's cliConfig path
+  std::string sink, source;           // what the operator asks for
+  std::vector<std::string> regsRows;  // rows of `regs IntelGpioHam` afterwards
+  std::string chain;                  // as `show sinks` prints it
+};
+
+}  // namespace
+
+// The operator's road: one `set` of a cliConfig entry that did not exist routes the sink.
+TEST(Routing, OneSetOfANewSinkEntryRoutesItThroughTheMuxes) {
+  const std::vector<RouteCase> cases{
+      // Three muxes; holdoverPpsMux and fpgaPpsMux share register 0x10 under different masks.
+      {"hardware/strobe/sink/cliConfig/FixedSystem",
+       "asic1/pps-in",
+       "system/ocxo1-pps",
+       {"0010: 13 02 00 00 00 00 00 00 00 00 00 00 00 00 00 00",
+        "0020: 01 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+       "holdoverPpsMux>fpgaPpsMux>asicPpsMux"},
+      // Two muxes sharing register 0x20.
+      {"hardware/freq/sink/cliConfig/FixedSystem",
+       "asic1/ref-clk",
+       "port2/rx-clk",
+       {"0010: 02 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00",
+        "0020: 22 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+       "synceMux>asicRefMux"},
+  };
+  for (const RouteCase& c : cases) {
+    SCOPED_TRACE(c.sink);
+    Instance instance;
+    Daemon daemon = instance.daemon();
+    ASSERT_TRUE(daemon.ready()) << daemon.errors();
+    const CommandResult set =
+        instance.ctl({"set", c.cliConfig, "cliConfig", c.sink, "sourceName=" + c.source});
+    ASSERT_EQ(set.status, 0) << set.err;
+
+    const CommandResult regs = instance.ctl({"regs", "IntelGpioHam"});
+    ASSERT_EQ(regs.status, 0) << regs.err;
+    for (const std::string& expected : c.regsRows) {
+      EXPECT_NE(regs.out.find(expected), std::string::npos) << regs.out;
+    }
+    const CommandResult sinks = instance.ctl({"show", "sinks"});
+    ASSERT_EQ(sinks.status, 0) << sinks.err;
+    const std::vector<std::string> cells = row(sinks.out, c.sink);
+    ASSERT_EQ(cells.size(), 8u) << sinks.out;
+    EXPECT_EQ(cells[3], c.source);  // wanted
+    EXPECT_EQ(cells[4], c.source);  // in force
+    EXPECT_EQ(cells[5], c.chain);
+    EXPECT_EQ(cells[6], c.source);  // what the registers carry to the sink
+    EXPECT_EQ(cells[7], "yes");
+  }
+}
+
+// A sink whose muxes another route took over is shown as not in force.
+TEST(Routing, ShowSinksMarksAChainThatNoLongerCarriesTheRecordedSource) {
+  Instance instance;
+  Daemon daemon = instance.daemon();
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  ASSERT_EQ(instance
+                .ctl({"set", "hardware/strobe/sink/cliConfig/FixedSystem", "cliConfig",
+                      "asic1/pps-in", "sourceName=system/ocxo1-pps"})
+                .status,
+            0);
+  const std::vector<std::string> fpga = row(instance.ctl({"show", "sinks"}).out, "fpga1/pps-in1");
+  ASSERT_EQ(fpga.size(), 8u);
+  EXPECT_EQ(fpga[4], "system/gps1");  // what its status records
+  EXPECT_EQ(fpga[6], "system/ocxo1-pps");
+  EXPECT_EQ(fpga[7], "NO");
+}
