@@ -133,6 +133,7 @@ Agent::~Agent() {
   dropped("freqSourceDirMonitorSm", freqSourceDirMonitorSmDel());
   dropped("freqSinkDirMonitorSm", freqSinkDirMonitorSmDel());
   dropped("muxDirMonitorSm", muxDirMonitorSmDel());
+  dropped("portConfigDirPolicySm", portConfigDirPolicySmDel());
 }
 
 void Agent::dropped(const char* attribute, const Kel::Ptr<Kel::PtrInterface>& machine) const {
@@ -202,6 +203,18 @@ Kel::Ptr<MuxDirMonitorSm> Agent::muxDirMonitorSmDel() {
   return machineDel(muxDirMonitorSm_);
 }
 
+Kel::Ptr<PortConfigDirPolicySm> Agent::portConfigDirPolicySmIs(
+    const Kel::Ptr<const Hardware::Clocking::PortCliConfigDir>& portCliConfigDir,
+    const Kel::Ptr<Hardware::Clocking::PortCliStatusDir>& portCliStatusDir,
+    const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& strobeSinkCliConfigDir) {
+  return machineIs(portConfigDirPolicySm_, &portConfigDirPolicySmFactory, portCliConfigDir,
+                   portCliStatusDir, strobeSinkCliConfigDir);
+}
+
+Kel::Ptr<PortConfigDirPolicySm> Agent::portConfigDirPolicySmDel() {
+  return machineDel(portConfigDirPolicySm_);
+}
+
 void Agent::doPreInit() {
   KEL_TRACE(agentTrace(), 5) << name() << " doPreInit";
   agentCorralNameIs("VelaClockAgent");
@@ -232,6 +245,8 @@ void Agent::doMountsComplete(Corral::MountStatus mountStatus,
   }
   createMonitors();
   takeDirectories(Stage::clocking, *entityManager);
+  // The mux monitor exists by now, so the policy's first sink cliConfig entry can be routed.
+  portConfigDirPolicySmIs(portCliConfigDir_, portCliStatusDir_, strobeSinkCliConfigDir_);
   takeDirectories(Stage::ppsWaiter, *entityManager);
   mountPpsEdgeTable(entityManager);
   KEL_TRACE(agentTrace(), 5) << name() << " doMountsComplete: portCliConfigDir "

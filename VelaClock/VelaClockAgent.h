@@ -8,6 +8,7 @@
 #include "VelaClock/AgentTrace.h"
 #include "VelaClock/ClockMux.h"
 #include "VelaClock/Freq.h"
+#include "VelaClock/PortPolicySm.h"
 #include "VelaClock/Strobe.h"
 #include "VelaClockAgent/PpsWaiterTypes.h"
 
@@ -60,6 +61,11 @@ class Agent : public CAgent {
       const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,
       const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir);
   Kel::Ptr<MuxDirMonitorSm> muxDirMonitorSmDel();
+  Kel::Ptr<PortConfigDirPolicySm> portConfigDirPolicySmIs(
+      const Kel::Ptr<const Hardware::Clocking::PortCliConfigDir>& portCliConfigDir,
+      const Kel::Ptr<Hardware::Clocking::PortCliStatusDir>& portCliStatusDir,
+      const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& strobeSinkCliConfigDir);
+  Kel::Ptr<PortConfigDirPolicySm> portConfigDirPolicySmDel();
 
   const Kel::Ptr<StrobeSourceDirMonitorSm>& strobeSourceDirMonitorSm() const {
     return strobeSourceDirMonitorSm_;
@@ -74,6 +80,9 @@ class Agent : public CAgent {
     return freqSinkDirMonitorSm_;
   }
   const Kel::Ptr<MuxDirMonitorSm>& muxDirMonitorSm() const { return muxDirMonitorSm_; }
+  const Kel::Ptr<PortConfigDirPolicySm>& portConfigDirPolicySm() const {
+    return portConfigDirPolicySm_;
+  }
 
   // Keeps the shared-memory table of PPS edges.
   void ppsWaiterTimestampsIs(const Kel::Ptr<PpsWaiterTimestamps>& table);
@@ -169,6 +178,7 @@ class Agent : public CAgent {
   Kel::Ptr<MuxDirMonitorSm> muxDirMonitorSm_;
   Kel::Ptr<const Hardware::Clocking::PortCliConfigDir> portCliConfigDir_;
   Kel::Ptr<Hardware::Clocking::PortCliStatusDir> portCliStatusDir_;
+  Kel::Ptr<PortConfigDirPolicySm> portConfigDirPolicySm_;
   Kel::Ptr<PpsWaiterConfig> ppsConfig_;
   Kel::Ptr<PpsWaiterStatus> ppsStatus_;
   Kel::Ptr<PpsWaiterTimestamps> ppsWaiterTimestamps_;

