@@ -122,9 +122,7 @@ void setupMuxToSelectSource(Kel::String mux, Kel::String sourceSelect,
 Kel::Ptr<MuxDirMonitorSm> MuxDirMonitorSm::MuxDirMonitorSmIs(
     const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,
     const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir) {
-  Kel::Ptr<MuxDirMonitorSm> monitor(new MuxDirMonitorSm(configDir, statusDir));
-  monitor->hasNotificationActiveIs(true);
-  return monitor;
+  return Kel::newStateMachine<MuxDirMonitorSm>(configDir, statusDir);
 }
 
 MuxDirMonitorSm::MuxDirMonitorSm(const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,

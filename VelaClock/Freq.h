@@ -9,7 +9,7 @@ namespace VelaClockAgent {
 // Frequency sources: a status entry takes the configured frequency and default adjustment at each
 // handling of its config entry; the user's adjustment (ppb) and configuration image file are
 // copied into status. The adjustment thus has two writers, and the last one wins.
-struct FreqSources : SourceCollections<Hardware::Freq::SourceTypes> {
+struct FreqSources : SourceFamily<Hardware::Freq::SourceTypes> {
   static constexpr MonitorTexts texts{"FreqSourceDirMonitorSm",
                                       "handleFreqSourceDir",
                                       "handleFreqSourceCliConfig",
@@ -48,7 +48,7 @@ class FreqSourceDirMonitorSm final : public SignalDirMonitor<FreqSourceDirMonito
       const Kel::Ptr<const Hardware::Freq::SourceConfigDir>& configDir,
       const Kel::Ptr<Hardware::Freq::SourceStatusDir>& statusDir,
       const Kel::Ptr<Hardware::Freq::SourceCliConfigDir>& cliConfigDir) {
-    return make(configDir, statusDir, cliConfigDir);
+    return Kel::newStateMachine<FreqSourceDirMonitorSm>(configDir, statusDir, cliConfigDir);
   }
   FreqSourceDirMonitorSm(const Kel::Ptr<const Hardware::Freq::SourceConfigDir>& configDir,
                          const Kel::Ptr<Hardware::Freq::SourceStatusDir>& statusDir,
@@ -71,7 +71,8 @@ class FreqSinkDirMonitorSm final : public SignalDirMonitor<FreqSinkDirMonitorSm,
       const Kel::Ptr<Hardware::Freq::SinkCliConfigDir>& cliConfigDir,
       const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& muxConfigDir,
       const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir) {
-    return make(configDir, statusDir, cliConfigDir, muxConfigDir, muxStatusDir);
+    return Kel::newStateMachine<FreqSinkDirMonitorSm>(configDir, statusDir, cliConfigDir,
+                                                      muxConfigDir, muxStatusDir);
   }
   FreqSinkDirMonitorSm(const Kel::Ptr<const Hardware::Freq::SinkConfigDir>& configDir,
                        const Kel::Ptr<Hardware::Freq::SinkStatusDir>& statusDir,

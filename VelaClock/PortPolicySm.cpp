@@ -28,10 +28,8 @@ Kel::Ptr<PpsGnssInPortPolicySm> PpsGnssInPortPolicySm::PpsGnssInPortPolicySmIs(
     const Kel::Ptr<const Hardware::Clocking::PpsGnssInPortConfig>& portConfig,
     const Kel::Ptr<Hardware::Clocking::PpsGnssInPortStatus>& portStatus,
     const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& strobeSinkCliConfigDir) {
-  Kel::Ptr<PpsGnssInPortPolicySm> machine(
-      new PpsGnssInPortPolicySm(portConfig, portStatus, strobeSinkCliConfigDir));
-  machine->hasNotificationActiveIs(true);
-  return machine;
+  return Kel::newStateMachine<PpsGnssInPortPolicySm>(portConfig, portStatus,
+                                                     strobeSinkCliConfigDir);
 }
 
 Kel::Ptr<PpsGnssInPortPolicySm> ppsGnssInPortPolicySmFactory(
@@ -136,10 +134,8 @@ Kel::Ptr<PortConfigDirPolicySm> PortConfigDirPolicySm::PortConfigDirPolicySmIs(
     const Kel::Ptr<const Hardware::Clocking::PortCliConfigDir>& portCliConfigDir,
     const Kel::Ptr<Hardware::Clocking::PortCliStatusDir>& portCliStatusDir,
     const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& strobeSinkCliConfigDir) {
-  Kel::Ptr<PortConfigDirPolicySm> machine(
-      new PortConfigDirPolicySm(portCliConfigDir, portCliStatusDir, strobeSinkCliConfigDir));
-  machine->hasNotificationActiveIs(true);
-  return machine;
+  return Kel::newStateMachine<PortConfigDirPolicySm>(portCliConfigDir, portCliStatusDir,
+                                                     strobeSinkCliConfigDir);
 }
 
 Kel::Ptr<PortConfigDirPolicySm> portConfigDirPolicySmFactory(

@@ -183,14 +183,6 @@ class SignalDirMonitor : public Kel::StateMachine {
     }
   }
 
-  // Allocates and constructs a machine, then switches its notification on.
-  template <class... Arguments>
-  static Kel::Ptr<Self> make(const Arguments&... arguments) {
-    Kel::Ptr<Self> machine(new Self(arguments...));
-    machine->hasNotificationActiveIs(true);
-    return machine;
-  }
-
   ~SignalDirMonitor() override {
     retireReactors();
     cliConfigEntries_.clear();

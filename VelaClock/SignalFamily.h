@@ -38,72 +38,27 @@ struct MuxDirectories {
   }
 };
 
-// The collections of a family's sources: sourceConfig, cliConfig and sourceStatus. `Types` is the
-// family's Hardware::<Family>::SourceTypes.
+// What the monitors of a family's sources share: their collections (see SourceTypes), and no
+// further directories. `Types` is the family's Hardware::<Family>::SourceTypes.
 template <class Types>
-struct SourceCollections : Types {
-  using Config = typename Types::Config;
-  using CliConfig = typename Types::CliConfig;
-  using Status = typename Types::Status;
-  using ConfigDir = typename Types::ConfigDir;
-  using CliConfigDir = typename Types::CliConfigDir;
-  using StatusDir = typename Types::StatusDir;
+struct SourceFamily : Types {
   using Extra = NoExtraDirectories;
-  static constexpr Kel::AttributeId configCollection = ConfigDir::sourceConfigId;
-  static constexpr Kel::AttributeId cliConfigCollection = CliConfigDir::cliConfigId;
-
-  static Kel::Ptr<const Config> config(const ConfigDir& d, const Kel::String& n) {
-    return d.sourceConfig(n);
-  }
-  static std::vector<Kel::String> configKeys(const ConfigDir& d) { return d.sourceConfig().keys(); }
-  static Kel::Ptr<Status> status(StatusDir& d, const Kel::String& n) { return d.sourceStatus(n); }
-  static Kel::Ptr<Status> statusIs(StatusDir& d, const Kel::String& n) {
-    return d.sourceStatusIs(n);
-  }
-  static void statusDel(StatusDir& d, const Kel::String& n) { d.sourceStatusDel(n); }
-  static Kel::Ptr<const CliConfig> cliConfig(const CliConfigDir& d, const Kel::String& n) {
-    return d.cliConfig(n);
-  }
-  static std::vector<Kel::String> cliConfigKeys(const CliConfigDir& d) {
-    return d.cliConfig().keys();
-  }
-  static void cliConfigDel(CliConfigDir& d, const Kel::String& n) { d.cliConfigDel(n); }
 };
 
-// The collections of a family's sinks (sinkConfig, cliConfig, sinkStatus) and what every sink
-// monitor does: a new status entry starts from the configured default source, and a wanted source
-// that differs from the one in status is routed through the muxes, then recorded, whether or not
-// a route was found. `Family` is the concrete family, which gives the texts, among them
-// `statusWord` and `alreadySet`, and trace(); `Types` its Hardware::<Family>::SinkTypes.
+// What every sink monitor does, beside reaching its family's sink collections (see SinkTypes): a
+// new status entry starts from the configured default source, and a wanted source that differs from
+// the one in status is routed through the muxes, then recorded, whether or not a route was found.
+// `Family` is the concrete family, which gives the texts, among them `statusWord` and `alreadySet`,
+// and trace(); `Types` its Hardware::<Family>::SinkTypes.
 template <class Family, class Types>
 struct SinkFamily : Types {
   using Config = typename Types::Config;
   using CliConfig = typename Types::CliConfig;
   using Status = typename Types::Status;
-  using ConfigDir = typename Types::ConfigDir;
-  using CliConfigDir = typename Types::CliConfigDir;
-  using StatusDir = typename Types::StatusDir;
   using Extra = MuxDirectories;
-  static constexpr Kel::AttributeId configCollection = ConfigDir::sinkConfigId;
-  static constexpr Kel::AttributeId cliConfigCollection = CliConfigDir::cliConfigId;
   // A change of the wanted source runs the source walk.
   template <class Owner, void (Owner::*walk)()>
   using Settings = Kel::EntryReactor<Owner, CliConfig, walk, CliConfig::sourceNameId>;
-
-  static Kel::Ptr<const Config> config(const ConfigDir& d, const Kel::String& n) {
-    return d.sinkConfig(n);
-  }
-  static std::vector<Kel::String> configKeys(const ConfigDir& d) { return d.sinkConfig().keys(); }
-  static Kel::Ptr<Status> status(StatusDir& d, const Kel::String& n) { return d.sinkStatus(n); }
-  static Kel::Ptr<Status> statusIs(StatusDir& d, const Kel::String& n) { return d.sinkStatusIs(n); }
-  static void statusDel(StatusDir& d, const Kel::String& n) { d.sinkStatusDel(n); }
-  static Kel::Ptr<const CliConfig> cliConfig(const CliConfigDir& d, const Kel::String& n) {
-    return d.cliConfig(n);
-  }
-  static std::vector<Kel::String> cliConfigKeys(const CliConfigDir& d) {
-    return d.cliConfig().keys();
-  }
-  static void cliConfigDel(CliConfigDir& d, const Kel::String& n) { d.cliConfigDel(n); }
 
   static void statusCreated(const Config& config, Status& status, const MuxDirectories&) {
     status.sourceNameIs(config.defaultSourceName());

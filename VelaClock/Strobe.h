@@ -8,7 +8,7 @@ namespace VelaClockAgent {
 
 // Strobe sources: a new status entry keeps the type's defaults; the user's adjustment and antenna
 // presence are copied into status.
-struct StrobeSources : SourceCollections<Hardware::Strobe::SourceTypes> {
+struct StrobeSources : SourceFamily<Hardware::Strobe::SourceTypes> {
   static constexpr MonitorTexts texts{"StrobeSourceDirMonitorSm",
                                       "handleStrobeSourceDir",
                                       "handleStrobeSourceCliConfig",
@@ -47,7 +47,7 @@ class StrobeSourceDirMonitorSm final
       const Kel::Ptr<const Hardware::Strobe::SourceConfigDir>& configDir,
       const Kel::Ptr<Hardware::Strobe::SourceStatusDir>& statusDir,
       const Kel::Ptr<Hardware::Strobe::SourceCliConfigDir>& cliConfigDir) {
-    return make(configDir, statusDir, cliConfigDir);
+    return Kel::newStateMachine<StrobeSourceDirMonitorSm>(configDir, statusDir, cliConfigDir);
   }
   StrobeSourceDirMonitorSm(const Kel::Ptr<const Hardware::Strobe::SourceConfigDir>& configDir,
                            const Kel::Ptr<Hardware::Strobe::SourceStatusDir>& statusDir,
@@ -70,7 +70,8 @@ class StrobeSinkDirMonitorSm final : public SignalDirMonitor<StrobeSinkDirMonito
       const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& cliConfigDir,
       const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& muxConfigDir,
       const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir) {
-    return make(configDir, statusDir, cliConfigDir, muxConfigDir, muxStatusDir);
+    return Kel::newStateMachine<StrobeSinkDirMonitorSm>(configDir, statusDir, cliConfigDir,
+                                                        muxConfigDir, muxStatusDir);
   }
   StrobeSinkDirMonitorSm(const Kel::Ptr<const Hardware::Strobe::SinkConfigDir>& configDir,
                          const Kel::Ptr<Hardware::Strobe::SinkStatusDir>& statusDir,

@@ -58,6 +58,16 @@ class MuxFixture : public ::testing::Test {
     bank->accessesDelAll();
   }
 
+  // The register writes of a run, as (register, value).
+  using Writes = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
+  static Writes writes(const Fru::SimRegisterBank& bank) {
+    Writes all;
+    for (const auto& access : bank.accesses()) {
+      if (access.operation == Op::write8) all.emplace_back(access.address, access.value);
+    }
+    return all;
+  }
+
   std::string selected(const std::string& mux) {
     const auto entry = status->muxStatus(mux);
     return entry ? entry->sourceSelect() : "(no status)";

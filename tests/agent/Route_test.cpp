@@ -9,20 +9,6 @@
 using VelaClockAgent::MuxSetupInfo;
 using VelaClockAgent::setupMuxesForSink;
 
-namespace {
-// The register writes of a run, as (register, value).
-using Writes = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
-Writes writes(const Fru::SimRegisterBank& bank) {
-  Writes all;
-  for (const auto& access : bank.accesses()) {
-    if (access.operation == Fru::SimRegisterBank::Operation::write8) {
-      all.emplace_back(access.address, access.value);
-    }
-  }
-  return all;
-}
-}  // namespace
-
 TEST_F(MuxFixture, TheSinksOwnMuxOffersTheSource) {
   addMux("m1", 0x10, 0x0F, {{"gps", 1}, {"osc", 2}}, {"fpga"});
   startMonitor();

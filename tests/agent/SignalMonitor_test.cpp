@@ -6,19 +6,6 @@
 
 using namespace VelaClockAgent;
 
-namespace {
-using Writes = std::vector<std::pair<std::uint32_t, std::uint16_t>>;
-Writes writes(const Fru::SimRegisterBank& bank) {
-  Writes all;
-  for (const auto& access : bank.accesses()) {
-    if (access.operation == Fru::SimRegisterBank::Operation::write8) {
-      all.emplace_back(access.address, access.value);
-    }
-  }
-  return all;
-}
-}  // namespace
-
 // The mechanism the four monitors share, on the strobe sources.
 TEST_F(SignalFixture, StatusEntriesFollowTheConfig) {
   strobeSourceConfig->sourceConfigIs("a");

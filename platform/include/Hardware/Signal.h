@@ -1,5 +1,7 @@
 #pragma once
 
+#include <vector>
+
 #include "Kel/Entity.h"
 
 // The directory shapes shared by the strobe (time pulse) and frequency signal families. Each
@@ -9,7 +11,8 @@
 //   SourceStatusDir    { sourceStatus: SourceStatus }     what is in force
 //   SinkConfig { defaultSourceName }, SinkCliConfig { sourceName }, SinkStatus { sourceName }
 //   SinkConfigDir { sinkConfig }, SinkCliConfigDir { cliConfig }, SinkStatusDir { sinkStatus }
-// and the bundles SourceTypes and SinkTypes, which name a family's source or sink types at once.
+// and the bundles SourceTypes and SinkTypes, which name a family's source or sink types at once and
+// reach their collections under the same names for sources and sinks.
 
 #define HARDWARE_SOURCE_CONFIG_DIR(attribute, collection, reference) \
   collection(SourceConfig, sourceConfig)
@@ -22,7 +25,7 @@
   KEL_ENTITY_CLASS(Namespace, SourceConfigDir, Kel::Entity, HARDWARE_SOURCE_CONFIG_DIR);        \
   KEL_ENTITY_CLASS(Namespace, SourceCliConfigDir, Kel::Entity, HARDWARE_SOURCE_CLI_CONFIG_DIR); \
   KEL_ENTITY_CLASS(Namespace, SourceStatusDir, Kel::Entity, HARDWARE_SOURCE_STATUS_DIR);        \
-  HARDWARE_SIGNAL_TYPE_BUNDLE(SourceTypes, Source)
+  HARDWARE_SIGNAL_TYPE_BUNDLE(SourceTypes, Source, source)
 
 #define HARDWARE_SINK_CONFIG(attribute, collection, reference) \
   attribute(Kel::String, defaultSourceName)
@@ -42,17 +45,40 @@
   KEL_ENTITY_CLASS(Namespace, SinkConfigDir, Kel::Entity, HARDWARE_SINK_CONFIG_DIR);        \
   KEL_ENTITY_CLASS(Namespace, SinkCliConfigDir, Kel::Entity, HARDWARE_SINK_CLI_CONFIG_DIR); \
   KEL_ENTITY_CLASS(Namespace, SinkStatusDir, Kel::Entity, HARDWARE_SINK_STATUS_DIR);        \
-  HARDWARE_SIGNAL_TYPE_BUNDLE(SinkTypes, Sink)
+  HARDWARE_SIGNAL_TYPE_BUNDLE(SinkTypes, Sink, sink)
 
-// The entry and directory types of a family's sources or sinks, under one name.
-#define HARDWARE_SIGNAL_TYPE_BUNDLE(Bundle, Kind) \
-  struct Bundle {                                 \
-    using Config = Kind##Config;                  \
-    using CliConfig = Kind##CliConfig;            \
-    using Status = Kind##Status;                  \
-    using ConfigDir = Kind##ConfigDir;            \
-    using CliConfigDir = Kind##CliConfigDir;      \
-    using StatusDir = Kind##StatusDir;            \
+// The entry and directory types of a family's sources or sinks, and their collections (the
+// config, status and cliConfig entries of a name), under one name.
+#define HARDWARE_SIGNAL_TYPE_BUNDLE(Bundle, Kind, kind)                                           \
+  struct Bundle {                                                                                 \
+    using Config = Kind##Config;                                                                  \
+    using CliConfig = Kind##CliConfig;                                                            \
+    using Status = Kind##Status;                                                                  \
+    using ConfigDir = Kind##ConfigDir;                                                            \
+    using CliConfigDir = Kind##CliConfigDir;                                                      \
+    using StatusDir = Kind##StatusDir;                                                            \
+    static constexpr ::Kel::AttributeId configCollection = ConfigDir::kind##ConfigId;             \
+    static constexpr ::Kel::AttributeId cliConfigCollection = CliConfigDir::cliConfigId;          \
+    static ::Kel::Ptr<const Config> config(const ConfigDir& d, const ::Kel::String& n) {          \
+      return d.kind##Config(n);                                                                   \
+    }                                                                                             \
+    static std::vector<::Kel::String> configKeys(const ConfigDir& d) {                            \
+      return d.kind##Config().keys();                                                             \
+    }                                                                                             \
+    static ::Kel::Ptr<Status> status(StatusDir& d, const ::Kel::String& n) {                      \
+      return d.kind##Status(n);                                                                   \
+    }                                                                                             \
+    static ::Kel::Ptr<Status> statusIs(StatusDir& d, const ::Kel::String& n) {                    \
+      return d.kind##StatusIs(n);                                                                 \
+    }                                                                                             \
+    static void statusDel(StatusDir& d, const ::Kel::String& n) { d.kind##StatusDel(n); }         \
+    static ::Kel::Ptr<const CliConfig> cliConfig(const CliConfigDir& d, const ::Kel::String& n) { \
+      return d.cliConfig(n);                                                                      \
+    }                                                                                             \
+    static std::vector<::Kel::String> cliConfigKeys(const CliConfigDir& d) {                      \
+      return d.cliConfig().keys();                                                                \
+    }                                                                                             \
+    static void cliConfigDel(CliConfigDir& d, const ::Kel::String& n) { d.cliConfigDel(n); }      \
   }
 
 // The types of one family, for module registration.

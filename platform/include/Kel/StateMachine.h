@@ -76,6 +76,15 @@ class StateMachine : public PtrInterface {
   bool zombie_ = false;
 };
 
+// Allocates a machine, constructs it (running what its constructor runs) and switches its
+// notification on: what the creator of every state machine does.
+template <class Machine, class... Arguments>
+Ptr<Machine> newStateMachine(const Arguments&... arguments) {
+  Ptr<Machine> machine(new Machine(arguments...));
+  machine->hasNotificationActiveIs(true);
+  return machine;
+}
+
 template <class Owner, class Handle>
 void ReactorOwnership::callOwner(const Handle& handle) const {
   if (!owner_) return;
