@@ -1,6 +1,7 @@
 #include "ctl/PpsRecord.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <ctime>
@@ -9,8 +10,8 @@ namespace velaclockctl {
 
 std::optional<PpsRecord> readPpsRecord(const std::string& instance, std::string& why) {
   char name[KEL_FLUME_NAME_SIZE];
-  if (kel_flume_segment_name(name, sizeof name, instance.c_str(), "ppsWaiter/timestamps") >=
-      sizeof name) {
+  if (kel_flume_segment_name(name, sizeof name, geteuid(), instance.c_str(),
+                             "ppsWaiter/timestamps") >= sizeof name) {
     why = "instance name too long";
     return std::nullopt;
   }

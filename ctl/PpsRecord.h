@@ -13,7 +13,7 @@ struct PpsRecord {
   kel_flume_read_info info{};
 };
 
-// Reads the record; nullopt with `why` set when there is none to read.
+// Reads the record of this user's instance; nullopt with `why` set when there is none to read.
 std::optional<PpsRecord> readPpsRecord(const std::string& instance, std::string& why);
 
 // "2026-12-06T19:33:52.123456789Z" for UTC nanoseconds since the epoch.

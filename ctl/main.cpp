@@ -11,6 +11,7 @@
 #include "ctl/Client.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/Show.h"
+#include "velaclock/CommandLine.h"
 #include "velaclock/ControlProtocol.h"
 
 namespace velaclockctl {
@@ -136,9 +137,13 @@ int run(CLI::App& app, const Command& command) {
 // The subcommands and options, filling `command`.
 void defineCommandLine(CLI::App& app, Command& command) {
   app.require_subcommand(1);
-  auto* socket = app.add_option("--socket", command.socket, "control socket path");
-  app.add_option("--instance", command.instance, "daemon instance (default: default)")
-      ->excludes(socket);
+  app.add_option("--socket", command.socket,
+                 "control socket path; default: the instance's socket in the runtime directory")
+      ->check(velaclock::nonEmpty);
+  app.add_option("--instance", command.instance,
+                 "daemon instance: its socket, unless --socket says otherwise, and its shared "
+                 "memory (default: default)")
+      ->check(velaclock::instanceName);
 
   auto* show =
       app.add_subcommand("show", "tables: sources, sinks, muxes, pps, ports (all when none)");

@@ -123,7 +123,7 @@ TEST_F(Control, RefusedRequestsChangeNothing) {
 }
 
 TEST_F(Control, MalformedRequestsGetAnErrorAndTheDaemonGoesOn) {
-  RawConnection raw(instance.runtime() / "velaclock" / "test.sock");
+  RawConnection raw(instance.socket());
   ASSERT_TRUE(raw.connected());
   raw.send("hello\n");
   EXPECT_EQ(Json::parse(raw.reply())["error"], "request is not a JSON object on one line");

@@ -127,7 +127,7 @@ class ControlServerTest : public ::testing::Test {
 
 TEST_F(ControlServerTest, AClientThatDoesNotReadIsNeitherAnsweredNorReadPastTheCap) {
   velaclockd::ControlLimits limits;
-  limits.maxPendingOutput = 64 * 1024;
+  limits.maxPendingOutput = std::size_t{64} * 1024;
   start(limits);
   constexpr int requests = 400, replyBytes = 8192;
   auto client = connect();
@@ -165,7 +165,7 @@ TEST_F(ControlServerTest, AHalfClosedClientIsAnsweredThenClosed) {
 
   // Past the output cap too: the rest is answered as the client reads.
   velaclockd::ControlLimits small;
-  small.maxPendingOutput = 16 * 1024;
+  small.maxPendingOutput = std::size_t{16} * 1024;
   start(small);
   auto slow = connect();
   for (int id = 0; id < 100; ++id)
