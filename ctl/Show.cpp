@@ -2,8 +2,10 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "ctl/PpsRecord.h"
 #include "ctl/TextTable.h"
@@ -19,17 +21,29 @@ const std::string cell = "FixedSystem";
 // The entity at `path`, or an empty object when the daemon holds none there.
 Json entityAt(Client& client, const std::string& path) {
   try {
-    return client.request({{"op", "get"}, {"path", path}})["entity"];
+    return client.request({{"op", "get"}, {"path", path}}).member("entity", Shape::object);
   } catch (const Refused&) {
     return Json::object();
   }
 }
 
+// The member `name` of `entity` when it is an object (a collection, an entry), else an empty
+// object: the tables show what is there and "-" for what is not.
+Json objectAt(const Json& entity, const std::string& name) {
+  const auto it = entity.find(name);
+  return it != entity.end() && it->is_object() ? *it : Json::object();
+}
+
 // An entry of a collection, or an empty object.
 Json entry(const Json& entity, const char* collection, const std::string& key) {
-  const auto entries = entity.find(collection);
-  if (entries == entity.end() || !entries->contains(key)) return Json::object();
-  return (*entries)[key];
+  return objectAt(objectAt(entity, collection), key);
+}
+
+// The unsigned number `name` of `entity`, when it is one.
+std::optional<std::uint64_t> unsignedAt(const Json& entity, const char* name) {
+  const auto it = entity.find(name);
+  if (it == entity.end() || !it->is_number_unsigned()) return std::nullopt;
+  return it->get<std::uint64_t>();
 }
 
 std::string text(const Json& value) {
@@ -43,8 +57,8 @@ std::string field(const Json& entity, const char* name) {
   return it == entity.end() ? "-" : text(*it);
 }
 
-std::string hex(const Json& value) {
-  return value.is_number_unsigned() ? fmt::format("0x{:02x}", value.get<std::uint64_t>()) : "-";
+std::string hex(std::optional<std::uint64_t> value) {
+  return value ? fmt::format("0x{:02x}", *value) : "-";
 }
 
 std::string sources(Client& client, const std::string&) {
@@ -52,7 +66,7 @@ std::string sources(Client& client, const std::string&) {
   for (const std::string kind : {"strobe", "freq"}) {
     const Json config = entityAt(client, fmt::format("hardware/{}/source/config/{}", kind, cell));
     const Json status = entityAt(client, fmt::format("hardware/{}/source/status/{}", kind, cell));
-    const Json listed = config.value("sourceConfig", Json::object());
+    const Json listed = objectAt(config, "sourceConfig");
     for (const auto& [name, ignored] : listed.items()) {
       const Json s = entry(status, "sourceStatus", name);
       const std::string settings =
@@ -74,7 +88,7 @@ std::string sinks(Client& client, const std::string&) {
     const Json config = entityAt(client, fmt::format("hardware/{}/sink/config/{}", kind, cell));
     const Json wanted = entityAt(client, fmt::format("hardware/{}/sink/cliConfig/{}", kind, cell));
     const Json status = entityAt(client, fmt::format("hardware/{}/sink/status/{}", kind, cell));
-    const Json listed = config.value("sinkConfig", Json::object());
+    const Json listed = objectAt(config, "sinkConfig");
     for (const auto& [name, sink] : listed.items()) {
       table.rowIs({name, kind, field(sink, "defaultSourceName"),
                    field(entry(wanted, "cliConfig", name), "sourceName"),
@@ -86,12 +100,33 @@ std::string sinks(Client& client, const std::string&) {
 
 // The source whose select bits the register holds under the mux's mask, or "-".
 std::string decodedSource(const Json& mux, std::uint8_t value) {
-  const auto mask = mux.value("bitMask", 0U) & 0xFFU;
-  const Json offered = mux.value("source", Json::object());
+  const auto mask = unsignedAt(mux, "bitMask").value_or(0) & 0xFFU;
+  const Json offered = objectAt(mux, "source");
   for (const auto& [name, source] : offered.items()) {
-    if ((value & mask) == (source.value("bitValue", 0U) & 0xFFU)) return name;
+    if (source.is_object() &&
+        (value & mask) == (unsignedAt(source, "bitValue").value_or(0) & 0xFFU)) {
+      return name;
+    }
   }
   return "-";
+}
+
+// The register at `address` of a bank dumped as hex text (two digits per register), or -1.
+int registerAt(const std::string& registers, std::uint64_t address) {
+  if (address >= registers.size() / 2) return -1;
+  const char* digits = registers.data() + 2 * address;
+  std::uint8_t value = 0;
+  const auto [end, error] = std::from_chars(digits, digits + 2, value, 16);
+  return error == std::errc() && end == digits + 2 ? value : -1;
+}
+
+// The register of a mux programmed through the bank as it is now, and the source it selects.
+std::pair<std::string, std::string> selection(const Json& mux, const std::string& registers) {
+  const auto address = unsignedAt(mux, "controlRegister");
+  if (!address || unsignedAt(mux, "muxAccessMethod").value_or(0) != 0) return {"-", "-"};
+  const int value = registerAt(registers, *address);
+  if (value < 0) return {"-", "-"};
+  return {fmt::format("0x{:02x}", value), decodedSource(mux, static_cast<std::uint8_t>(value))};
 }
 
 std::string muxes(Client& client, const std::string&) {
@@ -99,22 +134,16 @@ std::string muxes(Client& client, const std::string&) {
   const Json status = entityAt(client, "hardware/clockmux/status/" + cell);
   std::string registers;
   try {
-    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})["registers"];
+    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})
+                    .member("registers", Shape::string)
+                    .get<std::string>();
   } catch (const Refused&) {
   }
   TextTable table({"mux", "register", "mask", "method", "selected", "register now", "selects"});
-  const Json listed = config.value("muxConfig", Json::object());
+  const Json listed = objectAt(config, "muxConfig");
   for (const auto& [name, mux] : listed.items()) {
-    const auto address = mux.value("controlRegister", 0U);
-    std::string now = "-", selects = "-";
-    const std::size_t at = std::size_t{2} * address;
-    if (mux.value("muxAccessMethod", 0U) == 0 && at + 2 <= registers.size()) {
-      const auto value =
-          static_cast<std::uint8_t>(std::stoul(registers.substr(at, 2), nullptr, 16));
-      now = fmt::format("0x{:02x}", value);
-      selects = decodedSource(mux, value);
-    }
-    table.rowIs({name, hex(mux["controlRegister"]), hex(mux["bitMask"]),
+    const auto [now, selects] = selection(mux, registers);
+    table.rowIs({name, hex(unsignedAt(mux, "controlRegister")), hex(unsignedAt(mux, "bitMask")),
                  field(mux, "muxAccessMethod"),
                  field(entry(status, "muxStatus", name), "sourceSelect"), now, selects});
   }
@@ -124,16 +153,15 @@ std::string muxes(Client& client, const std::string&) {
 std::string pps(Client& client, const std::string& instance) {
   const Json status = entityAt(client, "hardware/ppsWaiter/status");
   TextTable table({"PPS", "latest edge", "seen at poll"});
-  std::string why;
-  const auto record = readPpsRecord(instance, why);
+  const PpsReading reading = readPpsRecord(instance);
   const std::string up = status.empty()                     ? "(no status)"
                          : field(status, "ppsUp") == "true" ? "up"
                                                             : "down";
-  if (record) {
-    table.rowIs({up, utcNanoseconds(record->edge.edge_timestamp_ns),
-                 utcNanoseconds(record->edge.poll_timestamp_ns)});
+  if (reading.status == PpsReadStatus::ok) {
+    table.rowIs({up, utcNanoseconds(reading.record.edge.edge_timestamp_ns),
+                 utcNanoseconds(reading.record.edge.poll_timestamp_ns)});
   } else {
-    table.rowIs({up, why, "-"});
+    table.rowIs({up, reading.why, "-"});
   }
   return table.text();
 }
@@ -142,7 +170,7 @@ std::string ports(Client& client, const std::string&) {
   const Json config = entityAt(client, "hardware/clocking/cliConfig/" + cell);
   const Json status = entityAt(client, "hardware/clocking/cliStatus/" + cell);
   TextTable table({"port", "type", "signal", "cable delay ns", "status signal", "status delay ns"});
-  const Json listed = config.value("allPortConfig", Json::object());
+  const Json listed = objectAt(config, "allPortConfig");
   for (const auto& [name, port] : listed.items()) {
     const Json s = entry(status, "allPortStatus", name);
     table.rowIs({name, field(port, "type"), field(port, "signal"), field(port, "cableDelayNs"),
