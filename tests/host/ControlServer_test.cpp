@@ -55,7 +55,7 @@ class TestClient {
   // Whether the server has closed the connection (as of the last lines()).
   bool ended() const { return ended_; }
   // Bytes sent that the server has not read yet.
-  int unreadBySever() const {
+  int unreadByServer() const {
     int bytes = 0;
     ioctl(fd_, SIOCOUTQ, &bytes);
     return bytes;
@@ -141,7 +141,7 @@ TEST_F(ControlServerTest, AClientThatDoesNotReadIsNeitherAnsweredNorReadPastTheC
   // Answered: the cap, and what the kernel buffers of both sockets hold besides.
   const int bound = (int(limits.maxPendingOutput) + 2 * client->socketBufferBytes()) / replyBytes;
   EXPECT_LE(handled, bound + 1);
-  EXPECT_GT(client->unreadBySever(), 0) << "further requests must wait in the socket";
+  EXPECT_GT(client->unreadByServer(), 0) << "further requests must wait in the socket";
 
   std::vector<int> ids;
   for (int round = 0; round < 10 * requests && ids.size() < requests; ++round) {
