@@ -118,15 +118,6 @@ TEST(Cli, RepliesOfTheWrongShapeEndInAClearNoValidAnswer) {
     EXPECT_EQ(result.status, 3) << reply << ": " << result.err;
     EXPECT_TRUE(contains(result.err, message)) << result.err;
   }
-
-  // What `show` cannot make sense of is shown as "-", not a failure.
-  const FakeDaemon odd(socket, R"({"ok":true,"registers":"zz","entity":{"muxConfig":)"
-                               R"({"m":5,"n":{"controlRegister":0,"bitMask":"x","source":7}},)"
-                               R"("sinkConfig":[1],"sourceConfig":{"s":3}}})");
-  const CommandResult show = instance.ctl({"--socket", socket, "show"});
-  EXPECT_EQ(show.status, 0) << show.err;
-  EXPECT_TRUE(contains(show.out, "n    0x00      -     -       -         -             -"))
-      << show.out;
 }
 
 TEST(Cli, ADaemonThatDoesNotAnswerEndsInATimeout) {
@@ -173,4 +164,7 @@ TEST(Cli, CommandLinesItCannotSendAreUsageErrors) {
   EXPECT_EQ(latin1.status, 2);
   EXPECT_TRUE(contains(latin1.err, "is not valid UTF-8")) << latin1.err;
   EXPECT_EQ(instance.ctl({"--socket", "", "paths"}).status, 2);
+  for (const std::string name : {"..", ".hidden", "a/b", ""}) {
+    EXPECT_EQ(runCommand({VELACLOCKCTL, "--instance", name, "pps"}, {}).status, 2) << name;
+  }
 }

@@ -100,21 +100,6 @@ TEST(InstanceIdentity, ALockObjectThatIsNotOursIsRefused) {
   }
 }
 
-TEST(InstanceIdentity, InstanceNamesAreSafeSinglePathComponents) {
-  Instance instance;
-  for (const std::string name : {"..", ".hidden", "a/b", "", "tab\there", "caf\xc3\xa9"}) {
-    Daemon daemon({"--instance", name}, instance.environment());
-    EXPECT_EQ(daemon.wait(), 2) << name;
-    EXPECT_NE(daemon.errors().find("expected letters, digits"), std::string::npos)
-        << daemon.errors();
-    const CommandResult ctl =
-        runCommand({VELACLOCKCTL, "--instance", name, "paths"}, instance.environment());
-    EXPECT_EQ(ctl.status, 2) << name;
-  }
-  EXPECT_FALSE(std::filesystem::exists(instance.runtime() / "velaclock"))
-      << "a refused name must not make anything";
-}
-
 TEST(InstanceIdentity, OnlyAStaleSocketOfOursIsReplaced) {
   Instance instance;
   const auto place = instance.runtime() / "place.sock";
