@@ -22,9 +22,8 @@ PpsReading readPpsRecord(const std::string& instance) {
   }
   kel_flume_segment segment{};
   if (const int error = kel_flume_open(&segment, name)) {
-    return failed(PpsReadStatus::noTable, fmt::format("no PPS edge table {} ({}); is velaclockd "
-                                                      "running?",
-                                                      name, std::strerror(error)));
+    const std::string why = fmt::format("no PPS edge table {} ({})", name, std::strerror(error));
+    return failed(PpsReadStatus::noTable, why + "; is velaclockd running?");
   }
   PpsReading reading{PpsReadStatus::ok, {}, {}};
   const auto status = kel_flume_read(&segment, &reading.record.edge, sizeof reading.record.edge,
