@@ -15,7 +15,10 @@
 
 int main(int argc, char** argv) {
   const unsigned long long reads = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000ULL;
-  const std::string name = "/velaclock.stress." + std::to_string(getpid());
+  // Named as a daemon's PPS table is, in an instance of its own.
+  char name[KEL_FLUME_NAME_SIZE];
+  const std::string instance = "stress-" + std::to_string(getpid());
+  kel_flume_segment_name(name, sizeof name, geteuid(), instance.c_str(), "ppsWaiter/timestamps");
   std::string error;
   auto writer = KelSharedMem::Segment::open(name, "ppsEdgeTimestamps",
                                             sizeof(vela_pps_edge_timestamps), &error);
@@ -36,7 +39,7 @@ int main(int argc, char** argv) {
     }
   }
   kel_flume_segment segment{};
-  kel_flume_open(&segment, name.c_str());
+  kel_flume_open(&segment, name);
   unsigned long long ok = 0, busy = 0, torn = 0;
   for (unsigned long long i = 0; i < reads; ++i) {
     vela_pps_edge_timestamps seen{};

@@ -1,57 +1,145 @@
 #include "ctl/Client.h"
 
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 
 namespace velaclockctl {
 
-Client::Client(const std::filesystem::path& socket)
-    : socket_(socket), fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+// The end of one wait for the daemon.
+class Client::Deadline {
+ public:
+  explicit Deadline(double seconds)
+      : end_(std::chrono::steady_clock::now() +
+             std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                 std::chrono::duration<double>(seconds))) {}
+  // Waits until `fd` is ready for `events`; false when the deadline passes first.
+  bool waitFor(int fd, short events) const {
+    for (;;) {
+      const auto left = end_ - std::chrono::steady_clock::now();
+      if (left <= std::chrono::steady_clock::duration::zero()) return false;
+      const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+      pollfd watched{fd, events, 0};
+      const int ready = poll(&watched, 1, static_cast<int>(milliseconds));
+      if (ready > 0) return true;
+      if (ready < 0 && errno != EINTR) return true;  // the next call reports the error
+    }
+  }
+
+ private:
+  std::chrono::steady_clock::time_point end_;
+};
+
+namespace {
+timeval asTimeval(double seconds) {
+  const double whole = std::floor(seconds);
+  return {static_cast<time_t>(whole), static_cast<suseconds_t>((seconds - whole) * 1e6)};
+}
+}  // namespace
+
+Client::Client(const std::filesystem::path& socket, double timeoutSeconds)
+    : socket_(socket),
+      timeoutSeconds_(timeoutSeconds),
+      fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (fd_ < 0 || socket.native().size() >= sizeof address.sun_path) {
+    if (fd_ >= 0) close(fd_);
     throw NoDaemon("cannot use control socket " + socket.string());
   }
   std::strcpy(address.sun_path, socket.c_str());
+  // A Unix socket's connect waits for room in the daemon's backlog; poll cannot wait for that,
+  // but the send timeout bounds it (it then fails with EAGAIN).
+  const timeval limit = asTimeval(timeoutSeconds);
+  setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
   if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-    const std::string reason = std::strerror(errno);
+    const int error = errno;
     close(fd_);
-    throw NoDaemon("no velaclockd answers on " + socket.string() + ": " + reason);
+    if (error == EAGAIN) {
+      throw NoDaemon(fmt::format("velaclockd on {} did not let us in within {:g} s",
+                                 socket.string(), timeoutSeconds));
+    }
+    throw NoDaemon(
+        fmt::format("no velaclockd answers on {}: {}", socket.string(), std::strerror(error)));
   }
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
 }
 
 Client::~Client() {
   close(fd_);
 }
 
-nlohmann::ordered_json Client::request(const nlohmann::ordered_json& request) {
-  const std::string line = request.dump() + "\n";
+Reply Client::request(const Json& request) {
+  const std::string op = request.value("op", "");
+  const Deadline deadline(timeoutSeconds_);
+  // A daemon that sends us away closes before reading; what it said is still to be read.
+  const bool sent = sendLine(request.dump() + "\n", deadline);
+  std::string line;
+  if (!readLine(line, deadline)) {
+    throw NoDaemon(fmt::format("velaclockd on {} hung up {}", socket_.string(),
+                               sent ? "without answering" : "before taking the request"));
+  }
+  return checkedReply(line, op);
+}
+
+// Sends all of `line`; false when the daemon hung up first.
+bool Client::sendLine(const std::string& line, const Deadline& deadline) {
   for (std::size_t sent = 0; sent < line.size();) {
     const ssize_t n = send(fd_, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw NoDaemon("velaclockd on " + socket_.string() + " hung up");
-    sent += static_cast<std::size_t>(n);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!deadline.waitFor(fd_, POLLOUT)) {
+        throw NoDaemon(fmt::format("velaclockd on {} did not take the request within {:g} s",
+                                   socket_.string(), timeoutSeconds_));
+      }
+    } else if (n < 0 && errno != EINTR) {
+      return false;
+    }
   }
+  return true;
+}
+
+// Reads the next line (without its newline); false at the end of the stream.
+bool Client::readLine(std::string& line, const Deadline& deadline) {
   std::size_t end;
   while ((end = buffer_.find('\n')) == std::string::npos) {
     char chunk[65536];
     const ssize_t n = read(fd_, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw NoDaemon("velaclockd on " + socket_.string() + " hung up");
-    buffer_.append(chunk, static_cast<std::size_t>(n));
+    if (n > 0) {
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!deadline.waitFor(fd_, POLLIN)) {
+        throw NoDaemon(fmt::format("velaclockd on {} did not answer within {:g} s",
+                                   socket_.string(), timeoutSeconds_));
+      }
+    } else if (n == 0 || errno != EINTR) {
+      return false;
+    }
   }
-  nlohmann::ordered_json reply =
-      nlohmann::ordered_json::parse(buffer_.substr(0, end), nullptr, false);
+  line = buffer_.substr(0, end);
   buffer_.erase(0, end + 1);
-  if (reply.is_discarded() || !reply.is_object()) {
-    throw NoDaemon("velaclockd on " + socket_.string() + " answered with something not JSON");
+  return true;
+}
+
+Reply Client::checkedReply(const std::string& line, const std::string& op) const {
+  Json json = Json::parse(line, nullptr, false);
+  if (json.is_discarded()) {
+    throw NoDaemon(fmt::format("velaclockd on {} answered `{}` with something that is not JSON",
+                               socket_.string(), op));
   }
-  if (!reply.value("ok", false)) throw Refused(reply.value("error", "refused"));
-  return reply;
+  Reply reply(json, op);
+  reply.expect(json, Shape::object, "the reply");
+  if (reply.member("ok", Shape::boolean).get<bool>()) return reply;
+  throw Refused(reply.member("error", Shape::string).get<std::string>());
 }
 
 }  // namespace velaclockctl

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include <nlohmann/json.hpp>
+#include "ctl/Reply.h"
 
 namespace velaclockctl {
 
@@ -12,35 +12,35 @@ namespace velaclockctl {
 inline constexpr int exitOk = 0;
 inline constexpr int exitRefused = 1;   // the daemon refused the request
 inline constexpr int exitUsage = 2;     // bad command line
-inline constexpr int exitNoDaemon = 3;  // no daemon answers on the socket
+inline constexpr int exitNoDaemon = 3;  // no daemon answers on the socket, or not validly
 
-// No daemon answers on the socket (or it hung up).
-class NoDaemon : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// How long velaclockctl waits for the daemon at each step (connect, send, reply) by default.
+inline constexpr double defaultTimeoutSeconds = 5.0;
 
-// The daemon said no; the message is its reason.
-class Refused : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// One connection to velaclockd's control socket.
+// One connection to velaclockd's control socket. Every wait is bounded by the timeout, so a
+// daemon that stops answering ends in NoDaemon rather than a hang.
 class Client {
  public:
-  // Connects; throws NoDaemon.
-  explicit Client(const std::filesystem::path& socket);
+  // Connects within `timeoutSeconds`; throws NoDaemon.
+  Client(const std::filesystem::path& socket, double timeoutSeconds);
   ~Client();
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  // Sends one request and returns the reply of a request that succeeded; throws Refused with
-  // the daemon's reason, NoDaemon when the connection fails.
-  nlohmann::ordered_json request(const nlohmann::ordered_json& request);
+  // Sends one request (its "op" names it in messages) and returns the reply of a request that
+  // succeeded. Throws Refused with the daemon's reason (also when the daemon sent the client
+  // away before taking the request), NoDaemon when the connection fails, the daemon does not
+  // answer within the timeout, or what it answers is not a reply.
+  Reply request(const nlohmann::ordered_json& request);
 
  private:
+  class Deadline;
+  bool sendLine(const std::string& line, const Deadline& deadline);
+  bool readLine(std::string& line, const Deadline& deadline);
+  Reply checkedReply(const std::string& line, const std::string& op) const;
+
   std::filesystem::path socket_;
+  double timeoutSeconds_;
   int fd_;
   std::string buffer_;
 };

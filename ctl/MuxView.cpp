@@ -2,19 +2,20 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <set>
+
+#include "ctl/JsonParts.h"
 
 namespace velaclockctl {
 
 namespace {
-const MuxView::Json none = MuxView::Json::object();
-
 // The source whose select bits `value` holds under the mux's mask, or "-".
-std::string decodedSource(const MuxView::Json& mux, std::uint8_t value) {
-  const auto mask = mux.value("bitMask", 0U) & 0xFFU;
-  const MuxView::Json offered = mux.value("source", MuxView::Json::object());
+std::string decodedSource(const Json& mux, std::uint8_t value) {
+  const auto mask = unsignedAt(mux, "bitMask").value_or(0) & 0xFFU;
+  const Json offered = objectAt(mux, "source");
   for (const auto& [name, source] : offered.items()) {
-    if ((value & mask) == (source.value("bitValue", 0U) & 0xFFU)) return name;
+    if ((value & mask) == (unsignedAt(source, "bitValue").value_or(0) & 0xFFU)) return name;
   }
   return "-";
 }
@@ -25,35 +26,33 @@ std::string MuxView::Chain::text() const {
 }
 
 MuxView::MuxView(const Json& config, const Json& status, std::string registers)
-    : muxes_(config.value("muxConfig", Json::object())),
-      status_(status.value("muxStatus", Json::object())),
+    : muxes_(objectAt(config, "muxConfig")),
+      status_(objectAt(status, "muxStatus")),
       registers_(std::move(registers)) {}
 
-const MuxView::Json& MuxView::mux(const std::string& name) const {
-  const auto it = muxes_.find(name);
-  return it == muxes_.end() || !it->is_object() ? none : *it;
-}
-
 std::optional<std::uint8_t> MuxView::registerNow(const std::string& name) const {
-  const Json& m = mux(name);
-  const std::size_t at = std::size_t{2} * m.value("controlRegister", 0U);
-  if (m.empty() || m.value("muxAccessMethod", 0U) != 0 || at + 2 > registers_.size()) {
+  const Json m = objectAt(muxes_, name);
+  const auto address = unsignedAt(m, "controlRegister");
+  if (!address || unsignedAt(m, "muxAccessMethod").value_or(0) != 0 ||
+      *address >= registers_.size() / 2) {
     return std::nullopt;
   }
-  return static_cast<std::uint8_t>(std::stoul(registers_.substr(at, 2), nullptr, 16));
+  const char* digits = registers_.data() + 2 * *address;
+  std::uint8_t value = 0;
+  const auto [end, error] = std::from_chars(digits, digits + 2, value, 16);
+  if (error != std::errc() || end != digits + 2) return std::nullopt;
+  return value;
 }
 
 std::string MuxView::selects(const std::string& name) const {
-  if (const auto value = registerNow(name)) return decodedSource(mux(name), *value);
-  const auto it = status_.find(name);
-  const std::string named = it != status_.end() ? it->value("sourceSelect", "") : "";
-  return named.empty() ? "-" : named;
+  if (const auto value = registerNow(name)) return decodedSource(objectAt(muxes_, name), *value);
+  return stringAt(objectAt(status_, name), "sourceSelect").value_or("-");
 }
 
 MuxView::Chain MuxView::chain(const std::string& sink) const {
   std::string current;
   for (const auto& [name, m] : muxes_.items()) {
-    if (m.is_object() && m.value("sink", Json::object()).contains(sink)) {
+    if (objectAt(m, "sink").contains(sink)) {
       current = name;
       break;
     }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+#include "ctl/Reply.h"
 
 namespace velaclockctl {
 
@@ -14,8 +14,6 @@ namespace velaclockctl {
 // what each mux selects and which chain of muxes carries a sink.
 class MuxView {
  public:
-  using Json = nlohmann::ordered_json;
-
   // The muxes that carry a sink, farthest from the sink first, and the source that reaches the
   // sink through them ("-" when the chain ends nowhere).
   struct Chain {
@@ -37,8 +35,6 @@ class MuxView {
   Chain chain(const std::string& sink) const;
 
  private:
-  const Json& mux(const std::string& name) const;
-
   Json muxes_;
   Json status_;
   std::string registers_;

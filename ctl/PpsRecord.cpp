@@ -1,41 +1,45 @@
 #include "ctl/PpsRecord.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <ctime>
 
 namespace velaclockctl {
 
-std::optional<PpsRecord> readPpsRecord(const std::string& instance, std::string& why) {
+namespace {
+PpsReading failed(PpsReadStatus status, std::string why) {
+  return {status, {}, std::move(why)};
+}
+}  // namespace
+
+PpsReading readPpsRecord(const std::string& instance) {
   char name[KEL_FLUME_NAME_SIZE];
-  if (kel_flume_segment_name(name, sizeof name, instance.c_str(), "ppsWaiter/timestamps") >=
-      sizeof name) {
-    why = "instance name too long";
-    return std::nullopt;
+  if (kel_flume_segment_name(name, sizeof name, geteuid(), instance.c_str(),
+                             "ppsWaiter/timestamps") >= sizeof name) {
+    return failed(PpsReadStatus::noTable, "instance name too long");
   }
   kel_flume_segment segment{};
   if (const int error = kel_flume_open(&segment, name)) {
-    why = fmt::format("no PPS edge table {} ({})", name, std::strerror(error));
-    return std::nullopt;
+    const std::string why = fmt::format("no PPS edge table {} ({})", name, std::strerror(error));
+    return failed(PpsReadStatus::noTable, why + "; is velaclockd running?");
   }
-  PpsRecord record;
-  const auto status = kel_flume_read(&segment, &record.edge, sizeof record.edge, &record.info);
+  PpsReading reading{PpsReadStatus::ok, {}, {}};
+  const auto status = kel_flume_read(&segment, &reading.record.edge, sizeof reading.record.edge,
+                                     &reading.record.info);
   kel_flume_close(&segment);
   switch (status) {
     case KEL_FLUME_OK:
-      return record;
+      return reading;
     case KEL_FLUME_EMPTY:
-      why = "no PPS edge published yet";
-      break;
+      return failed(PpsReadStatus::notPublished, "no PPS edge published yet");
     case KEL_FLUME_BUSY:
-      why = "the writer kept the record busy; try again";
-      break;
+      return failed(PpsReadStatus::busy, "the writer kept the record busy; try again");
     case KEL_FLUME_BAD_SEGMENT:
-      why = fmt::format("{} is not a PPS edge table", name);
       break;
   }
-  return std::nullopt;
+  return failed(PpsReadStatus::badTable, fmt::format("{} is not a PPS edge table", name));
 }
 
 std::string utcNanoseconds(std::uint64_t ns) {

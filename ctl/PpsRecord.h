@@ -1,6 +1,6 @@
 #pragma once
 
-#include <optional>
+#include <cstdint>
 #include <string>
 
 #include "velaclock/kel_flume.h"
@@ -13,8 +13,23 @@ struct PpsRecord {
   kel_flume_read_info info{};
 };
 
-// Reads the record; nullopt with `why` set when there is none to read.
-std::optional<PpsRecord> readPpsRecord(const std::string& instance, std::string& why);
+// What reading the record found.
+enum class PpsReadStatus {
+  ok,            // the record was read whole
+  noTable,       // no segment of that name: no velaclockd of this user and instance has run
+  badTable,      // the segment is not a PPS edge table (of this layout)
+  notPublished,  // the table is there but holds no edge yet
+  busy,          // every attempt overlapped a write
+};
+
+struct PpsReading {
+  PpsReadStatus status = PpsReadStatus::noTable;
+  PpsRecord record;  // valid when status is ok
+  std::string why;   // what went wrong, otherwise
+};
+
+// Reads the PPS edge table of this user's `instance`.
+PpsReading readPpsRecord(const std::string& instance);
 
 // "2026-12-06T19:33:52.123456789Z" for UTC nanoseconds since the epoch.
 std::string utcNanoseconds(std::uint64_t ns);

@@ -2,9 +2,12 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <functional>
 #include <map>
+#include <optional>
 
+#include "ctl/JsonParts.h"
 #include "ctl/MuxView.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/TextTable.h"
@@ -20,17 +23,10 @@ const std::string cell = "FixedSystem";
 // The entity at `path`, or an empty object when the daemon holds none there.
 Json entityAt(Client& client, const std::string& path) {
   try {
-    return client.request({{"op", "get"}, {"path", path}})["entity"];
+    return client.request({{"op", "get"}, {"path", path}}).member("entity", Shape::object);
   } catch (const Refused&) {
     return Json::object();
   }
-}
-
-// An entry of a collection, or an empty object.
-Json entry(const Json& entity, const char* collection, const std::string& key) {
-  const auto entries = entity.find(collection);
-  if (entries == entity.end() || !entries->contains(key)) return Json::object();
-  return (*entries)[key];
 }
 
 std::string text(const Json& value) {
@@ -44,8 +40,8 @@ std::string field(const Json& entity, const char* name) {
   return it == entity.end() ? "-" : text(*it);
 }
 
-std::string hex(const Json& value) {
-  return value.is_number_unsigned() ? fmt::format("0x{:02x}", value.get<std::uint64_t>()) : "-";
+std::string hex(std::optional<std::uint64_t> value) {
+  return value ? fmt::format("0x{:02x}", *value) : "-";
 }
 
 std::string sources(Client& client, const std::string&) {
@@ -53,7 +49,7 @@ std::string sources(Client& client, const std::string&) {
   for (const std::string kind : {"strobe", "freq"}) {
     const Json config = entityAt(client, fmt::format("hardware/{}/source/config/{}", kind, cell));
     const Json status = entityAt(client, fmt::format("hardware/{}/source/status/{}", kind, cell));
-    const Json listed = config.value("sourceConfig", Json::object());
+    const Json listed = objectAt(config, "sourceConfig");
     for (const auto& [name, ignored] : listed.items()) {
       const Json s = entry(status, "sourceStatus", name);
       const std::string settings =
@@ -73,7 +69,9 @@ std::string sources(Client& client, const std::string&) {
 MuxView muxView(Client& client) {
   std::string registers;
   try {
-    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})["registers"];
+    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})
+                    .member("registers", Shape::string)
+                    .get<std::string>();
   } catch (const Refused&) {
   }
   return MuxView(entityAt(client, "hardware/clockmux/config/" + cell),
@@ -89,7 +87,7 @@ std::string sinks(Client& client, const std::string&) {
     const Json config = entityAt(client, fmt::format("hardware/{}/sink/config/{}", kind, cell));
     const Json wanted = entityAt(client, fmt::format("hardware/{}/sink/cliConfig/{}", kind, cell));
     const Json status = entityAt(client, fmt::format("hardware/{}/sink/status/{}", kind, cell));
-    const Json listed = config.value("sinkConfig", Json::object());
+    const Json listed = objectAt(config, "sinkConfig");
     for (const auto& [name, sink] : listed.items()) {
       const std::string inForce = field(entry(status, "sinkStatus", name), "sourceName");
       const MuxView::Chain chain = view.chain(name);
@@ -106,10 +104,10 @@ std::string muxes(Client& client, const std::string&) {
   const Json status = entityAt(client, "hardware/clockmux/status/" + cell);
   const MuxView view = muxView(client);
   TextTable table({"mux", "register", "mask", "method", "selected", "register now", "selects"});
-  const Json listed = config.value("muxConfig", Json::object());
+  const Json listed = objectAt(config, "muxConfig");
   for (const auto& [name, mux] : listed.items()) {
     const auto now = view.registerNow(name);
-    table.rowIs({name, hex(mux["controlRegister"]), hex(mux["bitMask"]),
+    table.rowIs({name, hex(unsignedAt(mux, "controlRegister")), hex(unsignedAt(mux, "bitMask")),
                  field(mux, "muxAccessMethod"),
                  field(entry(status, "muxStatus", name), "sourceSelect"),
                  now ? fmt::format("0x{:02x}", *now) : "-", now ? view.selects(name) : "-"});
@@ -120,16 +118,15 @@ std::string muxes(Client& client, const std::string&) {
 std::string pps(Client& client, const std::string& instance) {
   const Json status = entityAt(client, "hardware/ppsWaiter/status");
   TextTable table({"PPS", "latest edge", "seen at poll"});
-  std::string why;
-  const auto record = readPpsRecord(instance, why);
+  const PpsReading reading = readPpsRecord(instance);
   const std::string up = status.empty()                     ? "(no status)"
                          : field(status, "ppsUp") == "true" ? "up"
                                                             : "down";
-  if (record) {
-    table.rowIs({up, utcNanoseconds(record->edge.edge_timestamp_ns),
-                 utcNanoseconds(record->edge.poll_timestamp_ns)});
+  if (reading.status == PpsReadStatus::ok) {
+    table.rowIs({up, utcNanoseconds(reading.record.edge.edge_timestamp_ns),
+                 utcNanoseconds(reading.record.edge.poll_timestamp_ns)});
   } else {
-    table.rowIs({up, why, "-"});
+    table.rowIs({up, reading.why, "-"});
   }
   return table.text();
 }
@@ -145,7 +142,7 @@ std::string ports(Client& client, const std::string&) {
   const MuxView view = muxView(client);
   TextTable table({"port", "type", "signal", "cable delay ns", "status signal", "status delay ns",
                    "chosen for " + policySink, "chain", "in force"});
-  const Json listed = config.value("allPortConfig", Json::object());
+  const Json listed = objectAt(config, "allPortConfig");
   for (const auto& [name, port] : listed.items()) {
     const Json s = entry(status, "allPortStatus", name);
     std::string chosen = "-", chain = "-", inForce = "-";

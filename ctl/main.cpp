@@ -6,11 +6,13 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <thread>
 
 #include "ctl/Client.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/Show.h"
+#include "velaclock/CommandLine.h"
 #include "velaclock/ControlProtocol.h"
 
 namespace velaclockctl {
@@ -20,6 +22,7 @@ namespace {
 struct Command {
   std::string socket;
   std::string instance = "default";
+  double timeout = defaultTimeoutSeconds;  // s
   std::string table;
   std::string path;
   std::vector<std::string> words;  // set: [COLLECTION KEY] ATTR=VALUE...; del: COLLECTION KEY
@@ -35,8 +38,8 @@ std::filesystem::path socketOf(const Command& command) {
 }
 
 // Splits `set` words into an optional COLLECTION KEY and the ATTR=VALUE pairs.
-nlohmann::ordered_json setRequest(const Command& command) {
-  nlohmann::ordered_json request{{"op", "set"}, {"path", command.path}};
+Json setRequest(const Command& command) {
+  Json request{{"op", "set"}, {"path", command.path}};
   std::size_t first = 0;
   if (!command.words.empty() && command.words[0].find('=') == std::string::npos) {
     if (command.words.size() < 2 || command.words[1].find('=') != std::string::npos) {
@@ -50,7 +53,7 @@ nlohmann::ordered_json setRequest(const Command& command) {
     if (first == 0) throw CLI::ValidationError("set", "--type needs COLLECTION KEY");
     request["type"] = command.type;
   }
-  nlohmann::ordered_json attributes = nlohmann::ordered_json::object();
+  Json attributes = Json::object();
   for (std::size_t i = first; i < command.words.size(); ++i) {
     const auto& word = command.words[i];
     const auto equals = word.find('=');
@@ -63,10 +66,12 @@ nlohmann::ordered_json setRequest(const Command& command) {
   return request;
 }
 
-void printRegisters(const nlohmann::ordered_json& reply) {
-  const std::string hex = reply["registers"];
-  std::printf("%s: %u registers (rows of zeros left out)\n",
-              reply["ham"].get<std::string>().c_str(), reply["size"].get<unsigned>());
+void printRegisters(const Reply& reply) {
+  const std::string hex = reply.member("registers", Shape::string).get<std::string>();
+  std::printf("%s: %llu registers (rows of zeros left out)\n",
+              reply.member("ham", Shape::string).get<std::string>().c_str(),
+              static_cast<unsigned long long>(
+                  reply.member("size", Shape::unsignedNumber).get<std::uint64_t>()));
   for (std::size_t row = 0; row * 32 < hex.size(); ++row) {
     const std::string bytes = hex.substr(row * 32, 32);
     if (bytes.find_first_not_of('0') == std::string::npos) continue;
@@ -77,22 +82,52 @@ void printRegisters(const nlohmann::ordered_json& reply) {
   }
 }
 
+void printPaths(const Reply& reply) {
+  for (const auto& entry : reply.member("paths", Shape::array)) {
+    reply.expect(entry, Shape::object, "each of `paths`");
+    const auto part = [&](const char* name) {
+      const auto it = entry.find(name);
+      return reply
+          .expect(it == entry.end() ? Json() : *it, Shape::string,
+                  std::string("`") + name + "` of each of `paths`")
+          .get<std::string>();
+    };
+    std::cout << part("path") << "  " << part("type") << "\n";
+  }
+}
+
+// What `pps` exits with when the record cannot be shown: a missing or foreign table means no
+// daemon of this identity; an empty or busy one is the daemon's "not now".
+int ppsFailureStatus(PpsReadStatus status) {
+  switch (status) {
+    case PpsReadStatus::noTable:
+    case PpsReadStatus::badTable:
+      return exitNoDaemon;
+    case PpsReadStatus::ok:
+    case PpsReadStatus::notPublished:
+    case PpsReadStatus::busy:
+      return exitRefused;
+  }
+  return exitNoDaemon;
+}
+
 int pps(const Command& command) {
   std::uint64_t shown = 0, writer = 0;
   for (;;) {
-    std::string why;
-    const auto record = readPpsRecord(command.instance, why);
-    if (!record && !command.follow) {
-      std::fprintf(stderr, "velaclockctl: %s\n", why.c_str());
-      return exitRefused;
+    const PpsReading reading = readPpsRecord(command.instance);
+    const bool ok = reading.status == PpsReadStatus::ok;
+    if (!ok && !command.follow) {
+      std::fprintf(stderr, "velaclockctl: %s\n", reading.why.c_str());
+      return ppsFailureStatus(reading.status);
     }
-    if (record && (record->info.published != shown || record->info.writer_id != writer)) {
-      shown = record->info.published;
-      writer = record->info.writer_id;
+    const auto& info = reading.record.info;
+    if (ok && (info.published != shown || info.writer_id != writer)) {
+      shown = info.published;
+      writer = info.writer_id;
       std::printf("edge %s  poll %s  (edge %llu ns, record %llu of writer %llx)\n",
-                  utcNanoseconds(record->edge.edge_timestamp_ns).c_str(),
-                  utcNanoseconds(record->edge.poll_timestamp_ns).c_str(),
-                  static_cast<unsigned long long>(record->edge.edge_timestamp_ns),
+                  utcNanoseconds(reading.record.edge.edge_timestamp_ns).c_str(),
+                  utcNanoseconds(reading.record.edge.poll_timestamp_ns).c_str(),
+                  static_cast<unsigned long long>(reading.record.edge.edge_timestamp_ns),
                   static_cast<unsigned long long>(shown), static_cast<unsigned long long>(writer));
       std::fflush(stdout);
     }
@@ -104,13 +139,17 @@ int pps(const Command& command) {
 int run(CLI::App& app, const Command& command) {
   const std::string name = app.get_subcommands().front()->get_name();
   if (name == "pps") return pps(command);
-  Client client(socketOf(command));
+  Client client(socketOf(command), command.timeout);
   if (name == "show") {
     std::cout << showTables(client, command.table, command.instance);
   } else if (name == "get") {
-    std::cout << client.request({{"op", "get"}, {"path", command.path}})["entity"].dump(2) << "\n";
+    std::cout << client.request({{"op", "get"}, {"path", command.path}})
+                     .member("entity", Shape::object)
+                     .dump(2)
+              << "\n";
   } else if (name == "set") {
-    std::cout << client.request(setRequest(command))["entity"].dump(2) << "\n";
+    std::cout << client.request(setRequest(command)).member("entity", Shape::object).dump(2)
+              << "\n";
   } else if (name == "del") {
     client.request({{"op", "del"},
                     {"path", command.path},
@@ -118,17 +157,14 @@ int run(CLI::App& app, const Command& command) {
                     {"key", command.words.at(1)}});
   } else if (name == "trace") {
     std::cout << "trace filter: "
-              << client.request({{"op", "trace"}, {"filter", command.filter}})["filter"]
+              << client.request({{"op", "trace"}, {"filter", command.filter}})
+                     .member("filter", Shape::string)
                      .get<std::string>()
               << "\n";
   } else if (name == "regs") {
     printRegisters(client.request({{"op", "regs"}, {"ham", command.ham}}));
   } else if (name == "paths") {
-    const auto reply = client.request({{"op", "paths"}});
-    for (const auto& entry : reply["paths"]) {
-      std::cout << entry["path"].get<std::string>() << "  " << entry["type"].get<std::string>()
-                << "\n";
-    }
+    printPaths(client.request({{"op", "paths"}}));
   }
   return exitOk;
 }
@@ -136,9 +172,17 @@ int run(CLI::App& app, const Command& command) {
 // The subcommands and options, filling `command`.
 void defineCommandLine(CLI::App& app, Command& command) {
   app.require_subcommand(1);
-  auto* socket = app.add_option("--socket", command.socket, "control socket path");
-  app.add_option("--instance", command.instance, "daemon instance (default: default)")
-      ->excludes(socket);
+  app.add_option("--socket", command.socket,
+                 "control socket path; default: the instance's socket in the runtime directory")
+      ->check(velaclock::nonEmpty);
+  app.add_option("--instance", command.instance,
+                 "daemon instance: its socket, unless --socket says otherwise, and its shared "
+                 "memory (default: default)")
+      ->check(velaclock::instanceName);
+  app.add_option("--timeout", command.timeout,
+                 "seconds to wait for the daemon to let us in, take a request and answer it "
+                 "(default: 5)")
+      ->check(velaclock::finitePositiveSeconds);
 
   auto* show =
       app.add_subcommand("show", "tables: sources, sinks, muxes, pps, ports (all when none)");
@@ -168,12 +212,47 @@ void defineCommandLine(CLI::App& app, Command& command) {
   app.add_subcommand("paths", "list the state database's paths and types");
 }
 
+// The first command-line argument that is not valid UTF-8, shown with U+FFFD in place of what is
+// not: requests carry only UTF-8 text, so such an argument cannot be sent.
+std::optional<std::string> nonUtf8Argument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const Json word = argv[i];
+    try {
+      [[maybe_unused]] const std::string checked = word.dump();
+    } catch (const Json::type_error&) {
+      return word.dump(-1, ' ', false, Json::error_handler_t::replace);
+    }
+  }
+  return std::nullopt;
+}
+
+// Reports a command-line error; a word where a command belongs is named as an unknown command.
+int usageError(CLI::App& app, const CLI::ParseError& error) {
+  const auto remaining = app.remaining();
+  if (app.get_subcommands().empty() && !remaining.empty() &&
+      dynamic_cast<const CLI::RequiredError*>(&error)) {
+    std::string known;
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) {
+      known += (known.empty() ? "" : ", ") + sub->get_name();
+    }
+    std::fprintf(stderr, "velaclockctl: unknown command `%s`: expected %s\n",
+                 remaining.front().c_str(), known.c_str());
+    return exitUsage;
+  }
+  return app.exit(error) == 0 ? exitOk : exitUsage;
+}
+
 }  // namespace
 
 }  // namespace velaclockctl
 
 int main(int argc, char** argv) {
   using namespace velaclockctl;
+  if (const auto word = nonUtf8Argument(argc, argv)) {
+    std::fprintf(stderr, "velaclockctl: argument %s is not valid UTF-8, which requests must be\n",
+                 word->c_str());
+    return exitUsage;
+  }
   try {
     Command command;
     CLI::App app{"velaclockctl: look at and change what velaclockd's agent works on"};
@@ -182,7 +261,7 @@ int main(int argc, char** argv) {
       app.parse(argc, argv);
       return run(app, command);
     } catch (const CLI::ParseError& error) {
-      return app.exit(error) == 0 ? exitOk : exitUsage;
+      return usageError(app, error);
     }
   } catch (const NoDaemon& error) {
     std::fprintf(stderr, "velaclockctl: %s\n", error.what());

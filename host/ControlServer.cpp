@@ -1,20 +1,26 @@
 #include "host/ControlServer.h"
 
+#include <fmt/format.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
-
-#include "velaclock/ControlProtocol.h"
+#include <vector>
 
 namespace velaclockd {
 
 namespace {
+// Bytes read from one client at a time, and chunks per loop turn: a client that keeps sending
+// must not keep the event thread (and the agent) from everything else.
+constexpr std::size_t readChunkBytes = 16384;
+constexpr int maxChunksPerTurn = 4;
+
 [[noreturn]] void throwErrno(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
 }
@@ -25,15 +31,45 @@ bool peerAllowed(int fd) {
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) < 0) return false;
   return credentials.uid == geteuid() || credentials.uid == 0;
 }
+
+// Tells a client why it is sent away, then ends the stream in order: it reads the line, then end
+// of file, rather than a reset that hides the line.
+void sayGoodbye(int fd, const std::string& error) {
+  const std::string line = replyText(errorReply(error));
+  [[maybe_unused]] const auto written =
+      send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  shutdown(fd, SHUT_WR);
+}
 }  // namespace
 
 nlohmann::ordered_json errorReply(const std::string& error) {
   return {{"ok", false}, {"error", error}};
 }
 
+std::string replyText(const nlohmann::ordered_json& reply) {
+  return reply.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+// Wakes the server when the earliest idle deadline of its clients comes.
+class ControlServer::IdleTimer : public Kel::Clock::NotifieeConst {
+ public:
+  explicit IdleTimer(ControlServer& server) : server_(server) {
+    hasNotificationActiveIs(true);
+    notifierIs(Kel::ActivityFacility::clock());
+  }
+  void onAttribute(Kel::AttributeId, const void*) override { server_.dropIdleClients(); }
+
+ private:
+  ControlServer& server_;
+};
+
 ControlServer::ControlServer(std::filesystem::path socketPath, Handler handler,
-                             Kel::ActivityManager& loop)
-    : socketPath_(std::move(socketPath)), handler_(std::move(handler)), loop_(loop) {
+                             Kel::ActivityManager& loop, Limits limits)
+    : socketPath_(std::move(socketPath)),
+      handler_(std::move(handler)),
+      loop_(loop),
+      limits_(limits),
+      idleTimer_(Kel::makePtr<IdleTimer>(*this)) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (socketPath_.native().size() >= sizeof address.sun_path) {
@@ -43,7 +79,6 @@ ControlServer::ControlServer(std::filesystem::path socketPath, Handler handler,
   std::strcpy(address.sun_path, socketPath_.c_str());
   listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (listener_ < 0) throwErrno("socket");
-  unlink(socketPath_.c_str());  // a stale socket of an earlier run: the instance lock is ours
   const mode_t previous = umask(0177);  // 0600 from the start, not after a window
   const int bound = bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
   umask(previous);
@@ -53,7 +88,7 @@ ControlServer::ControlServer(std::filesystem::path socketPath, Handler handler,
     errno = error;
     throwErrno("control socket " + socketPath_.string());
   }
-  loop_.fdIs(listener_, EPOLLIN, [this](std::uint32_t) { acceptClient(); });
+  loop_.fdIs(listener_, EPOLLIN, [this](std::uint32_t) { acceptClients(); });
 }
 
 ControlServer::~ControlServer() {
@@ -63,87 +98,226 @@ ControlServer::~ControlServer() {
   unlink(socketPath_.c_str());
 }
 
-void ControlServer::acceptClient() {
-  const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) return;
-  if (!peerAllowed(fd)) return refuse(fd, "only the daemon's own user or root may connect");
-  if (clients_.size() >= maxClients) return refuse(fd, "too many clients; try again later");
-  clients_.emplace(fd, Client{});
-  loop_.fdIs(fd, EPOLLIN, [this, fd](std::uint32_t events) { serve(fd, events); });
+void ControlServer::acceptClients() {
+  for (;;) {
+    const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) return;
+    admit(fd);
+  }
 }
 
-void ControlServer::refuse(int fd, const std::string& error) {
-  const std::string line = errorReply(error).dump() + "\n";
-  [[maybe_unused]] const auto written = send(fd, line.data(), line.size(), MSG_NOSIGNAL);
-  close(fd);
+void ControlServer::admit(int fd) {
+  std::string refusal;
+  if (!peerAllowed(fd)) {
+    refusal = "only the daemon's own user or root may connect";
+  } else if (clients_.size() >= limits_.maxClients && !evictQuietest()) {
+    refusal = fmt::format("too many clients: all {} connections are busy; try again later",
+                          limits_.maxClients);
+  }
+  if (!refusal.empty()) {
+    sayGoodbye(fd, refusal);
+    close(fd);
+    return;
+  }
+  Client& client = clients_[fd];
+  client.lastActivity = Kel::System::currentTime();
+  settle(fd, client);
 }
 
 void ControlServer::serve(int fd, std::uint32_t events) {
   const auto it = clients_.find(fd);
   if (it == clients_.end()) return;
   Client& client = it->second;
-  if (events & EPOLLIN) readRequests(fd, client);
-  if (clients_.contains(fd)) flush(fd, client);
+  if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) flush(fd, client);
+  exchange(fd, client);
+  settle(fd, client);
 }
 
-void ControlServer::readRequests(int fd, Client& client) {
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return drop(fd);
-    if (n < 0) return;
+// Answers what was received and reads more, as far as the client's pending output allows, and
+// writes what the socket takes.
+void ControlServer::exchange(int fd, Client& client) {
+  for (int chunk = 0;; ++chunk) {
+    answerAndFlush(fd, client);
+    if (chunk == maxChunksPerTurn || !mayRead(client) || !readSome(fd, client)) break;
+  }
+  answerLastAtEnd(client);
+  flush(fd, client);
+}
+
+// Answers complete requests and writes the replies until none is left, or until the socket takes
+// replies slower than they come and the pending output reaches the cap.
+void ControlServer::answerAndFlush(int fd, Client& client) {
+  do {
+    answerReceived(client);
+    flush(fd, client);
+  } while (!client.closing && !client.broken && client.pending() < limits_.maxPendingOutput &&
+           client.in.find('\n') != std::string::npos);
+}
+
+// Past the output cap the client's further requests stay in the socket until it takes its
+// replies, so neither its input nor its output grows without bound.
+bool ControlServer::mayRead(const Client& client) const {
+  return !client.peerClosed && !client.closing && !client.broken &&
+         client.pending() < limits_.maxPendingOutput;
+}
+
+// Reads one chunk; false when nothing more can be read now.
+bool ControlServer::readSome(int fd, Client& client) {
+  char buffer[readChunkBytes];
+  const ssize_t n = read(fd, buffer, sizeof buffer);
+  if (n > 0) {
     client.in.append(buffer, static_cast<std::size_t>(n));
-    std::size_t end;
-    while ((end = client.in.find('\n')) != std::string::npos && end <= velaclock::maxRequestBytes) {
-      answer(client, client.in.substr(0, end));
-      client.in.erase(0, end + 1);
-    }
-    if (client.in.size() > velaclock::maxRequestBytes) {
-      client.out += errorReply("request longer than " + std::to_string(velaclock::maxRequestBytes) +
-                               " bytes; connection closed")
-                        .dump() +
-                    "\n";
-      client.in.clear();
-      client.closing = true;
-      return;
-    }
+    return true;
+  }
+  if (n == 0) {
+    client.peerClosed = true;
+  } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+    client.broken = true;
+  }
+  return false;
+}
+
+// Answers the complete requests received, in order, while the client's pending output stays under
+// the cap. An over-long request gets an error reply and ends the connection.
+void ControlServer::answerReceived(Client& client) {
+  std::size_t begin = 0;
+  while (!client.closing && client.pending() < limits_.maxPendingOutput) {
+    const std::size_t end = client.in.find('\n', begin);
+    if (end == std::string::npos || end - begin > velaclock::maxRequestBytes) break;
+    client.out += replyLine(std::string_view(client.in).substr(begin, end - begin));
+    client.lastActivity = Kel::System::currentTime();
+    begin = end + 1;
+  }
+  client.in.erase(0, begin);
+  const std::size_t firstLine = std::min(client.in.find('\n'), client.in.size());
+  if (!client.closing && firstLine > velaclock::maxRequestBytes) {
+    client.out += replyText(errorReply(fmt::format(
+        "request longer than {} bytes; connection closed", velaclock::maxRequestBytes)));
+    client.in.clear();
+    client.closing = true;
   }
 }
 
-void ControlServer::answer(Client& client, const std::string& line) {
-  nlohmann::ordered_json reply;
-  const nlohmann::json request = nlohmann::json::parse(line, nullptr, false);
-  if (request.is_discarded() || !request.is_object()) {
-    reply = errorReply("request is not a JSON object on one line");
-  } else {
-    try {
-      reply = handler_(request);
-    } catch (const std::exception& error) {
-      reply = errorReply(error.what());
-    }
+// Once a client has shut its writing side and every complete request is answered, a last one
+// without its newline is answered too (as `nc -N` or a shell pipe sends it); the connection then
+// closes when everything is written.
+void ControlServer::answerLastAtEnd(Client& client) {
+  if (!client.peerClosed || client.closing || client.in.find('\n') != std::string::npos) return;
+  if (!client.in.empty()) {
+    client.out += replyLine(client.in);
+    client.lastActivity = Kel::System::currentTime();
+    client.in.clear();
   }
-  client.out += reply.dump() + "\n";
+  client.closing = true;
+}
+
+// The reply line to one request line. Nothing a request or the handler does, rendering the reply
+// included, may end the daemon: every failure becomes an error reply.
+std::string ControlServer::replyLine(std::string_view request) {
+  try {
+    const nlohmann::json parsed = nlohmann::json::parse(request, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) {
+      return replyText(errorReply("request is not a JSON object on one line"));
+    }
+    return replyText(handler_(parsed));
+  } catch (const std::exception& error) {
+    return replyText(errorReply(error.what()));
+  }
 }
 
 void ControlServer::flush(int fd, Client& client) {
-  while (!client.out.empty()) {
-    const ssize_t n = send(fd, client.out.data(), client.out.size(), MSG_NOSIGNAL);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
-    if (n < 0) return drop(fd);
-    client.out.erase(0, static_cast<std::size_t>(n));
+  while (client.pending() > 0 && !client.broken) {
+    const ssize_t n = send(fd, client.out.data() + client.sent, client.pending(), MSG_NOSIGNAL);
+    if (n > 0) {
+      client.sent += static_cast<std::size_t>(n);
+      client.lastActivity = Kel::System::currentTime();
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) client.broken = true;
+      break;
+    }
   }
-  if (client.out.empty() && client.closing) return drop(fd);
-  const bool wantsWrite = !client.out.empty();
-  if (wantsWrite == client.wantsWrite) return;
-  client.wantsWrite = wantsWrite;
-  loop_.fdIs(fd, wantsWrite ? EPOLLIN | EPOLLOUT : EPOLLIN,
-             [this, fd](std::uint32_t events) { serve(fd, events); });
+  // Written bytes go once they are half of the buffer: linear cost, bounded waste.
+  if (client.sent * 2 >= client.out.size()) {
+    client.out.erase(0, client.sent);
+    client.sent = 0;
+  }
+}
+
+// After an exchange: closes a finished or failed connection, else watches for what it waits on.
+void ControlServer::settle(int fd, Client& client) {
+  if (client.broken || (client.closing && client.pending() == 0)) {
+    drop(fd);
+  } else {
+    const std::uint32_t events =
+        (mayRead(client) ? EPOLLIN : 0U) | (client.pending() > 0 ? EPOLLOUT : 0U);
+    if (events != client.watched) {
+      client.watched = events;
+      loop_.fdIs(fd, events, [this, fd](std::uint32_t ready) { serve(fd, ready); });
+    }
+  }
+  armIdleTimer();
 }
 
 void ControlServer::drop(int fd) {
   loop_.fdDel(fd);
   close(fd);
   clients_.erase(fd);
+}
+
+// Closes a client's connection, telling it why unless a reply is half written.
+void ControlServer::dismiss(int fd, const std::string& error) {
+  const auto it = clients_.find(fd);
+  if (it == clients_.end()) return;
+  if (it->second.pending() == 0) sayGoodbye(fd, error);
+  drop(fd);
+}
+
+// Makes room for a newcomer by closing the client that has been quiet longest among those with
+// nothing in flight (no partial request, no reply waiting). False when every client is busy.
+bool ControlServer::evictQuietest() {
+  int quietest = -1;
+  Kel::Seconds earliest = Kel::infiniteTime;
+  for (const auto& [fd, client] : clients_) {
+    const bool inFlight = !client.in.empty() || client.pending() > 0 || client.closing;
+    if (!inFlight && idleDeadline(client) < earliest) {
+      quietest = fd;
+      earliest = idleDeadline(client);
+    }
+  }
+  if (quietest < 0) return false;
+  dismiss(quietest, fmt::format("closed to let a new client in: at most {} connections are "
+                                "served at once and this one was the quietest",
+                                limits_.maxClients));
+  return true;
+}
+
+// The one rule of idleness: a client that sends no complete request and takes no reply for the
+// timeout is idle. Eviction follows it too, so a client exempted here (a subscriber to a change
+// stream, which may rightly stay quiet) is neither dropped nor evicted.
+Kel::Seconds ControlServer::idleDeadline(const Client& client) const {
+  return client.lastActivity + limits_.idleTimeout;
+}
+
+void ControlServer::dropIdleClients() {
+  const Kel::Seconds now = Kel::System::currentTime();
+  std::vector<int> idle;
+  for (const auto& [fd, client] : clients_) {
+    if (idleDeadline(client) <= now) idle.push_back(fd);
+  }
+  for (const int fd : idle) {
+    dismiss(fd, fmt::format("idle for {:g} s (no complete request, no reply taken); "
+                            "connection closed",
+                            limits_.idleTimeout));
+  }
+  armIdleTimer();
+}
+
+void ControlServer::armIdleTimer() {
+  Kel::Seconds next = Kel::infiniteTime;
+  for (const auto& [fd, client] : clients_) next = std::min(next, idleDeadline(client));
+  idleTimer_->timeMinIs(next);
 }
 
 }  // namespace velaclockd

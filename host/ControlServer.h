@@ -4,25 +4,37 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
 #include "Kel/Activity.h"
+#include "velaclock/ControlProtocol.h"
 
 namespace velaclockd {
 
+// What the control server allows each client.
+struct ControlLimits {
+  std::size_t maxClients = velaclock::maxClients;
+  std::size_t maxPendingOutput = velaclock::maxPendingReplyBytes;  // bytes
+  Kel::Seconds idleTimeout = velaclock::idleSeconds;               // s on the activity clock
+};
+
 // Serves the control protocol on a Unix stream socket, on the event thread: one JSON request per
-// line, one reply line each. Requests are bounded in size, clients in number, and only the
-// daemon's own user or root may connect. A malformed request gets an error reply and the
+// line, one reply line each, in order. Only the daemon's own user or root may connect. What one
+// client may hold (requests, queued replies, a slot, idle time) is bounded as
+// velaclock/ControlProtocol.h describes; a malformed request gets an error reply and the
 // connection goes on; an over-long one closes it.
 class ControlServer {
  public:
   using Handler = std::function<nlohmann::ordered_json(const nlohmann::json& request)>;
-  static constexpr std::size_t maxClients = 16;
 
-  // Listens on `socketPath` (mode 0600), replacing a stale socket file there. The caller has made
-  // the directory safe and holds the instance's lock. Throws std::system_error.
-  ControlServer(std::filesystem::path socketPath, Handler handler, Kel::ActivityManager& loop);
+  using Limits = ControlLimits;
+
+  // Listens on `socketPath` (mode 0600). The caller has made the directory safe, holds the
+  // instance's lock and has cleared the path (clearSocketPlace). Throws std::system_error.
+  ControlServer(std::filesystem::path socketPath, Handler handler, Kel::ActivityManager& loop,
+                Limits limits = {});
   ~ControlServer();
   ControlServer(const ControlServer&) = delete;
   ControlServer& operator=(const ControlServer&) = delete;
@@ -31,27 +43,51 @@ class ControlServer {
 
  private:
   struct Client {
-    std::string in;
-    std::string out;
-    bool closing = false;     // close once `out` is written
-    bool wantsWrite = false;  // watched for writability while `out` waits
+    std::string in;               // received, not yet answered
+    std::string out;              // replies from `sent` on wait for the socket
+    std::size_t sent = 0;         // bytes of `out` already written
+    Kel::Seconds lastActivity{};  // of a complete request or of write progress
+    bool peerClosed = false;      // the client shut its writing side: answer, then close
+    bool closing = false;         // close once `out` is written
+    bool broken = false;          // the connection failed: close now
+    std::uint32_t watched = 0;    // events the loop watches for
+    std::size_t pending() const { return out.size() - sent; }
   };
-  void acceptClient();
+  class IdleTimer;
+
+  void acceptClients();
+  void admit(int fd);
   void serve(int fd, std::uint32_t events);
-  void readRequests(int fd, Client& client);
-  void answer(Client& client, const std::string& line);
+  void exchange(int fd, Client& client);
+  void answerAndFlush(int fd, Client& client);
+  bool mayRead(const Client& client) const;
+  bool readSome(int fd, Client& client);
+  void answerReceived(Client& client);
+  void answerLastAtEnd(Client& client);
+  std::string replyLine(std::string_view request);
   void flush(int fd, Client& client);
-  void refuse(int fd, const std::string& error);
+  void settle(int fd, Client& client);
   void drop(int fd);
+  void dismiss(int fd, const std::string& error);
+  bool evictQuietest();
+  Kel::Seconds idleDeadline(const Client& client) const;
+  void dropIdleClients();
+  void armIdleTimer();
 
   std::filesystem::path socketPath_;
   Handler handler_;
   Kel::ActivityManager& loop_;
+  Limits limits_;
   int listener_ = -1;
   std::map<int, Client> clients_;
+  Kel::Ptr<IdleTimer> idleTimer_;
 };
 
 // The reply to a request that failed.
 nlohmann::ordered_json errorReply(const std::string& error);
+
+// `reply` on one line, ending with a newline; text that is not valid UTF-8 is sent with U+FFFD in
+// its place, so every line is valid JSON.
+std::string replyText(const nlohmann::ordered_json& reply);
 
 }  // namespace velaclockd

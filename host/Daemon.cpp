@@ -119,18 +119,22 @@ int runDaemon(const Options& options) {
   // A reader that went away must not kill the daemon: writes to it fail instead.
   signal(SIGPIPE, SIG_IGN);
   PlatformDescription description;
+  std::unique_ptr<InstanceLock> lock;
   try {
     description = checkedUsage(options);
+    // Only the instance's holder may clear its socket's place.
+    lock = std::make_unique<InstanceLock>(options.instance);
+    clearSocketPlace(socketOf(options));
+  } catch (const InstanceTaken& error) {
+    return failed(exitCannotStart, error);
   } catch (const std::runtime_error& error) {  // DescriptionError, InstanceError
     return failed(exitBadUsage, error);
   }
 
   auto database = Kel::makePtr<Corral::EntityManager>(options.instance, options.profiles);
-  std::unique_ptr<InstanceLock> lock;
   std::unique_ptr<ControlServer> server;
   CAgentFactory factory = nullptr;
   try {
-    lock = std::make_unique<InstanceLock>(socketOf(options).string() + ".lock");
     factory = loadAgentFactory(options.agent);
     install(description, *database, velaclock::runtimeDirectory() / options.instance);
     server = std::make_unique<ControlServer>(

@@ -2,11 +2,16 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "velaclock/kel_flume.h"
 
 namespace velaclockd {
 
@@ -15,6 +20,30 @@ std::string describeMode(mode_t mode) {
   char text[8];
   std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
   return text;
+}
+
+std::string describeKind(mode_t mode) {
+  if (S_ISREG(mode)) return "regular file";
+  if (S_ISDIR(mode)) return "directory";
+  if (S_ISLNK(mode)) return "symbolic link";
+  if (S_ISSOCK(mode)) return "socket";
+  return "special file";
+}
+
+// Whether a daemon accepts connections on the socket at `path` (a full backlog counts).
+bool someoneListens(const std::filesystem::path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.native().size() >= sizeof address.sun_path) return false;  // bind will say so
+  std::strcpy(address.sun_path, path.c_str());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw InstanceError(std::string("cannot make a socket: ") + std::strerror(errno));
+  const int connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const int error = errno;
+  close(fd);
+  if (connected == 0 || error == EAGAIN) return true;
+  if (error == ECONNREFUSED) return false;
+  throw InstanceError("cannot check the socket " + path.string() + ": " + std::strerror(error));
 }
 }  // namespace
 
@@ -48,15 +77,56 @@ void secureSocketDirectory(const std::filesystem::path& socket) {
   }
 }
 
-InstanceLock::InstanceLock(const std::filesystem::path& lockFile)
-    : fd_(open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+void clearSocketPlace(const std::filesystem::path& socket) {
+  struct stat st {};
+  if (lstat(socket.c_str(), &st) < 0) {
+    if (errno == ENOENT) return;
+    throw InstanceError("cannot check " + socket.string() + ": " + std::strerror(errno));
+  }
+  if (!S_ISSOCK(st.st_mode) || st.st_uid != geteuid()) {
+    throw InstanceError("the control socket's path " + socket.string() + " holds a " +
+                        describeKind(st.st_mode) + " of user " + std::to_string(st.st_uid) +
+                        ": expected nothing, or a socket of this user left by an earlier run; "
+                        "remove it or choose another --socket");
+  }
+  if (someoneListens(socket)) {
+    throw InstanceTaken("another velaclockd listens on " + socket.string());
+  }
+  if (unlink(socket.c_str()) < 0 && errno != ENOENT) {
+    throw InstanceError("cannot remove the stale socket " + socket.string() + ": " +
+                        std::strerror(errno));
+  }
+}
+
+std::string instanceLockName(uid_t uid, const std::string& instance) {
+  char name[KEL_FLUME_NAME_SIZE];
+  const std::size_t length =
+      kel_flume_segment_name(name, sizeof name, uid, instance.c_str(), "lock");
+  if (length >= sizeof name) throw InstanceError("instance name `" + instance + "` is too long");
+  return name;
+}
+
+InstanceLock::InstanceLock(const std::string& instance) {
+  const std::string name = instanceLockName(geteuid(), instance);
+  fd_ = shm_open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd_ < 0) {
-    throw InstanceError("cannot open " + lockFile.string() + ": " + std::strerror(errno));
+    throw InstanceError("cannot open the instance lock " + name + ": " + std::strerror(errno));
+  }
+  struct stat st {};
+  if (fstat(fd_, &st) < 0) {
+    const int error = errno;
+    close(fd_);
+    throw InstanceError("cannot check the instance lock " + name + ": " + std::strerror(error));
+  }
+  // Made by someone else under our name: whoever can unlock it could let a second daemon in.
+  if (st.st_uid != geteuid()) {
+    close(fd_);
+    throw InstanceError("the instance lock " + name + " belongs to user " +
+                        std::to_string(st.st_uid) + ", not to this one");
   }
   if (flock(fd_, LOCK_EX | LOCK_NB) < 0) {
     close(fd_);
-    throw InstanceError("another velaclockd already serves this instance (lock " +
-                        lockFile.string() + ")");
+    throw InstanceTaken("another velaclockd already serves this instance (lock " + name + ")");
   }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -12,6 +14,12 @@ class InstanceError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Another daemon serves the instance, or listens on the control socket's path.
+class InstanceTaken : public InstanceError {
+ public:
+  using InstanceError::InstanceError;
+};
+
 // Makes `directory` (creating it 0700 when absent) and checks that only this user can use it:
 // owned by us, no access for group or others. Throws InstanceError.
 void securePrivateDirectory(const std::filesystem::path& directory);
@@ -20,17 +28,30 @@ void securePrivateDirectory(const std::filesystem::path& directory);
 // socket cannot be replaced under us. Throws InstanceError.
 void secureSocketDirectory(const std::filesystem::path& socket);
 
-// Holds the lock of one instance while it lives, so that a second daemon on the same instance is
-// refused and the first keeps its socket. Throws InstanceError when another process holds it.
+// Makes room for a control socket at `socket`: removes a socket of this user that nobody listens
+// on any more (left by a daemon that died). Throws InstanceTaken when a daemon listens there, and
+// InstanceError for anything else at that path, which it leaves alone.
+void clearSocketPlace(const std::filesystem::path& socket);
+
+// The shared-memory name of the lock of this user's `instance`: "/velaclock.<uid>.<instance>.lock",
+// beside the instance's shared-memory tables (see kel_flume_segment_name).
+std::string instanceLockName(uid_t uid, const std::string& instance);
+
+// Holds the lock of one instance, the identity (effective uid, instance name), while it lives, so
+// that a second daemon of that identity is refused whatever its runtime directory or socket, and
+// the first keeps its socket and shared memory. Throws InstanceTaken when another process holds
+// it, InstanceError when the lock object cannot be used (a symbolic link, another user's).
 class InstanceLock {
  public:
-  explicit InstanceLock(const std::filesystem::path& lockFile);
+  explicit InstanceLock(const std::string& instance);
+  // Unlocks, and leaves the lock object in place: removing it would let a daemon that opened it
+  // just before and one that makes it anew both hold "the" lock.
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
  private:
-  int fd_;
+  int fd_ = -1;
 };
 
 }  // namespace velaclockd

@@ -4,6 +4,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "velaclock/CommandLine.h"
+
 namespace velaclockd {
 
 namespace {
@@ -25,31 +27,30 @@ std::variant<Options, int> parseOptions(int argc, char** argv) {
   std::string platform, socket, trace;
   double duration = 0;
   app.add_option("--platform", platform,
-                 "platform description (YAML); default: the embedded fixed system");
+                 "platform description (YAML); default: the embedded fixed system")
+      ->check(velaclock::nonEmpty);
   app.add_option("--agent", options.agent, "agent library")->capture_default_str();
   app.add_option("--profiles", options.profiles, "mount profile directory")->capture_default_str();
-  auto* socketOption = app.add_option("--socket", socket, "control socket path");
-  auto* instanceOption = app.add_option("--instance", options.instance,
-                                        "instance name: keeps sockets, shared memory and register "
-                                        "files of parallel runs apart")
-                             ->capture_default_str();
+  app.add_option("--socket", socket,
+                 "control socket path; default: the instance's socket in the runtime directory")
+      ->check(velaclock::nonEmpty);
+  app.add_option("--instance", options.instance,
+                 "instance name: with the user, the identity that keeps locks, shared memory and "
+                 "register files of parallel runs apart")
+      ->check(velaclock::instanceName)
+      ->capture_default_str();
   app.add_option("--slice-id", options.sliceId, "slice id given to the agent");
   app.add_option("--trace", trace, "trace filter, e.g. 'VelaClockAgent/0-9,*/0'");
   app.add_option("--duration", duration, "tear down and exit 0 after this many seconds")
-      ->check(CLI::PositiveNumber);
-  socketOption->excludes(instanceOption);
+      ->check(velaclock::finitePositiveSeconds);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return status == 0 ? 0 : 2;
   }
-  if (options.instance.empty() || options.instance.find('/') != std::string::npos) {
-    std::fprintf(stderr, "velaclockd: --instance must be a non-empty name without '/'\n");
-    return 2;
-  }
-  if (!platform.empty()) options.platform = platform;
-  if (!socket.empty()) options.socket = socket;
+  if (app.count("--platform")) options.platform = platform;
+  if (app.count("--socket")) options.socket = socket;
   if (app.count("--trace")) options.trace = trace;
   if (app.count("--duration")) options.duration = duration;
   return options;

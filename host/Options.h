@@ -12,8 +12,8 @@ struct Options {
   std::optional<std::filesystem::path> platform;  // none: the embedded default system
   std::filesystem::path agent;                    // the agent library
   std::filesystem::path profiles;                 // the mount profile directory
-  std::optional<std::filesystem::path> socket;    // none: the instance's socket
-  std::string instance = "default";
+  std::optional<std::filesystem::path> socket;    // where to listen; none: the instance's socket
+  std::string instance = "default";               // with the effective uid, the identity
   std::string sliceId;
   std::optional<std::string> trace;
   std::optional<double> duration;  // seconds until an orderly exit

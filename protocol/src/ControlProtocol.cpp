@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace velaclock {
@@ -15,6 +16,18 @@ std::filesystem::path runtimeDirectory() {
 
 std::filesystem::path socketPath(const std::string& instance) {
   return runtimeDirectory() / (instance + ".sock");
+}
+
+std::string instanceNameError(const std::string& name) {
+  const auto safe = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '-';
+  };
+  if (name.empty() || name.front() == '.' || !std::all_of(name.begin(), name.end(), safe)) {
+    return "instance name `" + name +
+           "`: expected letters, digits, '_', '.' and '-', not starting with '.'";
+  }
+  return {};
 }
 
 }  // namespace velaclock

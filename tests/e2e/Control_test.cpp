@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
 #include <nlohmann/json.hpp>
 
 #include "e2e/Process.h"
@@ -123,7 +124,7 @@ TEST_F(Control, RefusedRequestsChangeNothing) {
 }
 
 TEST_F(Control, MalformedRequestsGetAnErrorAndTheDaemonGoesOn) {
-  RawConnection raw(instance.runtime() / "velaclock" / "test.sock");
+  RawConnection raw(instance.socket());
   ASSERT_TRUE(raw.connected());
   raw.send("hello\n");
   EXPECT_EQ(Json::parse(raw.reply())["error"], "request is not a JSON object on one line");
@@ -137,5 +138,29 @@ TEST_F(Control, MalformedRequestsGetAnErrorAndTheDaemonGoesOn) {
   raw.send(std::string(std::size_t{70} * 1024, 'x'));
   EXPECT_NE(raw.reply().find("request longer than 65536 bytes"), std::string::npos);
   EXPECT_EQ(raw.reply(), "");  // and closed
+  EXPECT_EQ(instance.ctl({"paths"}).status, 0);
+}
+
+TEST_F(Control, AFullDaemonSaysSoAndTheCliReportsTheRefusal) {
+  // Every slot held by a client in the middle of a request: nobody can be made room for.
+  std::vector<std::unique_ptr<RawConnection>> holders;
+  for (int i = 0; i < 16; ++i) {
+    holders.push_back(std::make_unique<RawConnection>(instance.socket()));
+    holders.back()->send("{\"op\":\"paths\"}\n{");
+    ASSERT_EQ(Json::parse(holders.back()->reply())["ok"], true);  // admitted
+  }
+  const CommandResult small = instance.ctl({"paths"});
+  EXPECT_EQ(small.status, 1) << small.err;
+  EXPECT_NE(small.err.find("too many clients"), std::string::npos) << small.err;
+
+  // A request larger than the socket buffer: the daemon closes while the CLI is still sending.
+  std::vector<std::string> big{"set", "hardware/ppsWaiter/config"};
+  for (int i = 0; i < 10; ++i)
+    big.push_back("a" + std::to_string(i) + "=" + std::string(100000, 'x'));
+  const CommandResult large = instance.ctl(big);
+  EXPECT_EQ(large.status, 1) << large.err;
+  EXPECT_NE(large.err.find("too many clients"), std::string::npos) << large.err;
+
+  holders.pop_back();
   EXPECT_EQ(instance.ctl({"paths"}).status, 0);
 }

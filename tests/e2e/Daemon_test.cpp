@@ -71,7 +71,7 @@ TEST(Daemon, ServesTheDefaultSystemAndTearsDownInOrder) {
       << log;
   EXPECT_NE(log.find("relay PCA9554-1-smaRelaySw released"), std::string::npos);
   EXPECT_NE(log.find("sliceId:FixedSystem"), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(instance.runtime() / "velaclock" / "test.sock"));
+  EXPECT_FALSE(std::filesystem::exists(instance.socket()));
   EXPECT_EQ(instance.ctl({"get", mounts.front().first}).status, 3);  // no daemon any more
 }
 
@@ -148,7 +148,7 @@ TEST(Daemon, OneDaemonPerInstanceOnAPrivateSocket) {
   struct stat st {};
   ASSERT_EQ(stat(directory.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
-  ASSERT_EQ(stat((directory / "test.sock").c_str(), &st), 0);
+  ASSERT_EQ(stat(instance.socket().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 
   Daemon second = instance.daemon();
@@ -177,4 +177,17 @@ TEST(Daemon, AnAgentThatCannotBeLoaded) {
   EXPECT_NE(noFactory.errors().find("exports no agent factory `kelAgentFactory`"),
             std::string::npos)
       << noFactory.errors();
+}
+
+TEST(Daemon, BadUsageIsRefusedBeforeAnythingStarts) {
+  Instance instance;
+  const std::vector<std::vector<std::string>> usages{
+      {"--duration", "nan"}, {"--duration", "inf"}, {"--duration", "0"},  {"--platform", ""},
+      {"--socket", ""},      {"--instance", ".."},  {"--instance", "a/b"}};
+  for (const auto& usage : usages) {
+    Daemon daemon(usage, instance.environment());
+    EXPECT_EQ(daemon.wait(), 2) << usage[0] << " " << usage[1];
+  }
+  // '..' as an instance used to put files straight into the runtime directory.
+  EXPECT_FALSE(std::filesystem::exists(instance.runtime() / "velaclock"));
 }

@@ -67,8 +67,8 @@ ScratchDirectory::~ScratchDirectory() {
 CommandResult runCommand(const std::vector<std::string>& argv, const Environment& environment) {
   ScratchDirectory scratch("run");
   const auto outFile = scratch.path() / "out", errFile = scratch.path() / "err";
-  const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+  const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
   const pid_t pid = spawn(argv, environment, out, err);
   close(out);
   close(err);
@@ -81,7 +81,8 @@ Daemon::Daemon(std::vector<std::string> arguments, const Environment& environmen
     : scratch_("daemon") {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
-  const int err = open((scratch_.path() / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  const int err =
+      open((scratch_.path() / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
   arguments.insert(arguments.begin(), VELACLOCKD);
   pid_ = spawn(arguments, environment, pipeFds[1], err);
   close(pipeFds[1]);
@@ -115,11 +116,37 @@ std::string Daemon::errors() const {
   return readFile(scratch_.path() / "err");
 }
 
-Instance::Instance() : runtime_("runtime") {
+namespace {
+std::string uniqueInstanceName() {
+  static std::atomic<int> counter{0};
+  return "test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+}
+}  // namespace
+
+Instance::Instance() : name_(uniqueInstanceName()), runtime_("runtime") {
   environment_["XDG_RUNTIME_DIR"] = runtime_.path().string();
   environment_["SIMULATION_VMID"] = std::nullopt;
   environment_["TRACE"] = std::nullopt;
   environment_["TRACEFILE"] = std::nullopt;
+}
+
+Instance::~Instance() {
+  // The lock and the tables outlive their daemon by design; a test run must not leave them.
+  const std::string prefix = sharedMemory("").filename().string();
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+    if (entry.path().filename().string().starts_with(prefix)) {
+      std::filesystem::remove(entry.path(), ignored);
+    }
+  }
+}
+
+std::filesystem::path Instance::socket() const {
+  return runtime() / "velaclock" / (name_ + ".sock");
+}
+
+std::filesystem::path Instance::sharedMemory(const std::string& suffix) const {
+  return "/dev/shm/velaclock." + std::to_string(geteuid()) + "." + name_ + "." + suffix;
 }
 
 Environment Instance::environmentWith(const Environment& more) const {
@@ -129,11 +156,11 @@ Environment Instance::environmentWith(const Environment& more) const {
 }
 
 CommandResult Instance::ctl(std::vector<std::string> arguments) const {
-  arguments.insert(arguments.begin(), {VELACLOCKCTL, "--instance", "test"});
+  arguments.insert(arguments.begin(), {VELACLOCKCTL, "--instance", name_});
   return runCommand(arguments, environment_);
 }
 
 Daemon Instance::daemon(std::vector<std::string> arguments, const Environment& more) const {
-  arguments.insert(arguments.begin(), {"--instance", "test"});
+  arguments.insert(arguments.begin(), {"--instance", name_});
   return Daemon(std::move(arguments), environmentWith(more));
 }

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-// Runs velaclockd and velaclockctl as a user would, each test in a runtime directory of its own
-// (XDG_RUNTIME_DIR), so sockets, register files and instance locks of parallel tests stay apart.
+// Runs velaclockd and velaclockctl as a user would. Each test Instance has an instance name of its
+// own, the daemon's identity with the user, so locks and shared memory of parallel tests stay
+// apart, and a runtime directory (XDG_RUNTIME_DIR) of its own for sockets and register files.
 
 struct CommandResult {
   int status = -1;  // exit status, or 128 + signal
@@ -58,20 +59,32 @@ class Daemon {
   ScratchDirectory scratch_;
 };
 
-// The test's runtime directory and the environment that points programs at it.
+// The test's instance: a unique name, a runtime directory and the environment that points
+// programs at it. Shared-memory objects of the instance go with it.
 class Instance {
  public:
   Instance();
+  ~Instance();
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  const std::string& name() const { return name_; }
   const Environment& environment() const { return environment_; }
   Environment environmentWith(const Environment& more) const;
   const std::filesystem::path& runtime() const { return runtime_.path(); }
+  // The daemon's control socket at its default place.
+  std::filesystem::path socket() const;
+  // Where the shared-memory object `suffix` (a table's path with '/' as '.', or "lock") of this
+  // instance lives.
+  std::filesystem::path sharedMemory(const std::string& suffix) const;
 
-  // velaclockctl --instance test ARGS...
+  // velaclockctl --instance NAME ARGS...
   CommandResult ctl(std::vector<std::string> arguments) const;
-  // velaclockd --instance test ARGS... in the background.
+  // velaclockd --instance NAME ARGS... in the background.
   Daemon daemon(std::vector<std::string> arguments = {}, const Environment& more = {}) const;
 
  private:
+  std::string name_;
   ScratchDirectory runtime_;
   Environment environment_;
 };

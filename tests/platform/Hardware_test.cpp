@@ -76,6 +76,13 @@ TEST(Hardware, FileBackedRegistersSurviveARestart) {
   EXPECT_EQ(data, 0);
   std::filesystem::remove(file);
   EXPECT_THROW(SimRegisterBank("x", 8, "/nonexistent-dir/regs"), std::system_error);
+
+  // A symbolic link in the register file's place is not followed to whatever it names.
+  const auto target = file.string() + ".target";
+  std::filesystem::create_symlink(target, file);
+  EXPECT_THROW(SimRegisterBank("x", 8, file), std::system_error);
+  EXPECT_FALSE(std::filesystem::exists(target));
+  std::filesystem::remove(file);
 }
 
 TEST(Hardware, HamsFindTheirDescribedBackendOrGetPlainRegisters) {

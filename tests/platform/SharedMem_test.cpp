@@ -77,21 +77,44 @@ void removeSegment(const std::string& name) {
   EXPECT_TRUE(KelSharedMem::Segment::unlink(name, &error)) << error;
 }
 
-TEST(SharedMemReader, NamesSegmentsAfterInstanceAndPath) {
+TEST(SharedMemReader, NamesSegmentsAfterUserInstanceAndPath) {
   char name[KEL_FLUME_NAME_SIZE];
-  const std::string expected = "/velaclock.main.ppsWaiter.timestamps";
-  EXPECT_EQ(kel_flume_segment_name(name, sizeof name, "main", "ppsWaiter/timestamps"),
+  const std::string expected = "/velaclock.1000.main.ppsWaiter.timestamps";
+  EXPECT_EQ(kel_flume_segment_name(name, sizeof name, 1000, "main", "ppsWaiter/timestamps"),
             expected.size());
   EXPECT_EQ(std::string(name), expected);
-  kel_flume_segment_name(name, sizeof name, "a/b", "/x/y/");
-  EXPECT_EQ(std::string(name), "/velaclock.a.b..x.y.");
+  kel_flume_segment_name(name, sizeof name, 0, "a/b", "/x/y/");
+  EXPECT_EQ(std::string(name), "/velaclock.0.a.b..x.y.");
+  kel_flume_segment_name(name, sizeof name, 4294967295U, "i", "p");
+  EXPECT_EQ(std::string(name), "/velaclock.4294967295.i.p");
 
-  char small[8] = "unused";
-  EXPECT_EQ(kel_flume_segment_name(small, sizeof small, "main", "p"), 17U);
+  char small[19] = "unused";
+  EXPECT_EQ(kel_flume_segment_name(small, sizeof small, 1000, "main", "p"), 22U);
   EXPECT_EQ(std::string(small), "unused") << "a name that does not fit must not be written";
 
-  KelSharedMem::EntityManager tables("i/1");
-  EXPECT_EQ(tables.segmentName("hw/pps"), "/velaclock.i.1.hw.pps");
+  KelSharedMem::EntityManager tables("i/1", 1234);
+  EXPECT_EQ(tables.segmentName("hw/pps"), "/velaclock.1234.i.1.hw.pps");
+  EXPECT_EQ(KelSharedMem::EntityManager("i").uid(), ::geteuid());
+}
+
+TEST(SharedMemSegment, AWriterRefusesSegmentsThatAreNotItsOwn) {
+  const std::string target = uniqueName("target"), link = uniqueName("link");
+  auto writer = openCounterSegment(target);
+  ASSERT_TRUE(writer);
+  const std::string shm = "/dev/shm";
+  ASSERT_EQ(::symlink((shm + target).c_str(), (shm + link).c_str()), 0);
+  std::string error;
+  EXPECT_FALSE(KelSharedMem::Segment::open(link, "counters", sizeof(Counter), &error));
+  EXPECT_NE(error.find("shm_open failed"), std::string::npos) << error;
+  ::unlink((shm + link).c_str());
+
+  if (::geteuid() == 0) {  // only root can give a segment away
+    ASSERT_EQ(::chown((shm + target).c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(KelSharedMem::Segment::open(target, "counters", sizeof(Counter), &error));
+    EXPECT_NE(error.find("owned by user 65534"), std::string::npos) << error;
+  }
+  writer.reset();
+  removeSegment(target);
 }
 
 TEST(SharedMemSegment, ReadersSeeWritersAndRejectWhatIsNotATable) {

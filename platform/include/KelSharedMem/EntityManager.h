@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <map>
 #include <string>
 
@@ -16,8 +19,10 @@ namespace KelSharedMem {
 // The shared-memory tables of one state database.
 class EntityManager : public Kel::PtrInterface {
  public:
-  // Tables of `instance` live in segments named after it (see kel_flume_segment_name).
-  explicit EntityManager(Kel::String instance);
+  // Tables of `instance` live in segments named after the identity (`uid`, `instance`) and their
+  // path (see kel_flume_segment_name), so that daemons of other users or instances never share
+  // one. The path "lock" is not a table's: it names velaclockd's instance lock.
+  explicit EntityManager(Kel::String instance, uid_t uid = geteuid());
   // Leaves every segment in place: readers outlive the writer.
   ~EntityManager() override;
 
@@ -32,8 +37,9 @@ class EntityManager : public Kel::PtrInterface {
   Kel::Ptr<Kel::Entity> getEntity(const Kel::String& path) const;
   // Why the last failed doMount failed.
   const std::string& error() const noexcept { return error_; }
-  // The instance the segments are named after.
+  // The identity the segments are named after.
   const Kel::String& instance() const noexcept { return instance_; }
+  uid_t uid() const noexcept { return uid_; }
   // The name of the segment that holds the table of `path`.
   std::string segmentName(const Kel::String& path) const;
 
@@ -42,6 +48,7 @@ class EntityManager : public Kel::PtrInterface {
   bool failed(std::string error);
 
   Kel::String instance_;
+  uid_t uid_;
   std::map<Kel::String, Kel::Ptr<Table>> tables_;
   std::string error_;
 };

@@ -13,7 +13,8 @@ namespace KelSharedMem {
 // the segment stays mapped read-write while this object lives. One writer per segment.
 class Segment {
  public:
-  // Creates or opens the segment `name` (mode 0644 whatever the umask), makes room for a record
+  // Creates or opens the segment `name` (mode 0644 whatever the umask; a symbolic link or a
+  // segment of another user is refused), makes room for a record
   // of `recordSize` bytes (a positive multiple of 8) and takes the segment over for
   // `collection` with a new writer id and nothing published. Null with `error` set on failure.
   static std::unique_ptr<Segment> open(const std::string& name, const std::string& collection,

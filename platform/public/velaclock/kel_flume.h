@@ -3,9 +3,10 @@
  * library. Only POSIX shared memory and the GCC/Clang __atomic builtins are needed; in strict C
  * modes define _POSIX_C_SOURCE (200809L) before the first include so that shm_open is declared.
  *
- * A table is one POSIX shared-memory segment, named
- *     "/velaclock." <instance> "." <mount path with every '/' replaced by '.'>
- * e.g. "/velaclock.main.ppsWaiter.timestamps", holding
+ * A table is one POSIX shared-memory segment, named after the writer's identity, its effective
+ * user id and instance name, and the table's mount path:
+ *     "/velaclock." <uid in decimal> "." <instance> "." <mount path with every '/' replaced by '.'>
+ * e.g. "/velaclock.1000.main.ppsWaiter.timestamps", holding
  *     offset 0                      struct kel_flume_header (KEL_FLUME_HEADER_SIZE bytes)
  *     offset KEL_FLUME_HEADER_SIZE  the latest record (record_size bytes, a multiple of 8)
  * Each write replaces the record. The segment outlives its writer; a writer that starts again
@@ -30,6 +31,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #if !defined(__GNUC__) && !defined(__clang__)
@@ -107,25 +109,36 @@ struct kel_flume_read_info {
 };
 
 /*
- * Writes the segment name of `path` in `instance` to `out` (NUL-terminated) when it fits in
- * `out_size` bytes. Returns the name's length as snprintf does; a result >= out_size means the
- * name did not fit. A '/' in the instance is replaced too, as a segment name may hold no other.
+ * Writes the segment name of `path` in the instance `instance` of the user `uid` (the writer's
+ * effective user id: velaclockd run by another user is another instance) to `out`,
+ * NUL-terminated, when it fits in `out_size` bytes. Returns the name's length as snprintf does; a
+ * result >= out_size means the name did not fit and nothing was written. A '/' in the instance is
+ * replaced too, as a segment name may hold no other.
  */
-static inline size_t kel_flume_segment_name(char* out, size_t out_size, const char* instance,
-                                            const char* path) {
+static inline size_t kel_flume_segment_name(char* out, size_t out_size, uid_t uid,
+                                            const char* instance, const char* path) {
   static const char prefix[] = "/velaclock.";
   const size_t prefix_length = sizeof prefix - 1;
   const size_t instance_length = strlen(instance);
   const size_t path_length = strlen(path);
-  const size_t length = prefix_length + instance_length + 1 + path_length;
-  size_t i;
+  char digits[24]; /* the uid's decimal digits, last first */
+  size_t digit_count = 0;
+  unsigned long long rest = (unsigned long long)uid;
+  size_t length, i;
   char* at;
+  do {
+    digits[digit_count++] = (char)('0' + (int)(rest % 10));
+    rest /= 10;
+  } while (rest != 0);
+  length = prefix_length + digit_count + 1 + instance_length + 1 + path_length;
   if (length >= out_size) return length;
   memcpy(out, prefix, prefix_length);
   at = out + prefix_length;
-  for (i = 0; i < instance_length; ++i) *at++ = instance[i] == '/' ? '.' : instance[i];
+  while (digit_count > 0) *at++ = digits[--digit_count];
   *at++ = '.';
-  for (i = 0; i < path_length; ++i) *at++ = path[i] == '/' ? '.' : path[i];
+  for (i = 0; i < instance_length; ++i) *at++ = (char)(instance[i] == '/' ? '.' : instance[i]);
+  *at++ = '.';
+  for (i = 0; i < path_length; ++i) *at++ = (char)(path[i] == '/' ? '.' : path[i]);
   *at = '\0';
   return length;
 }

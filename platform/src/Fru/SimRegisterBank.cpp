@@ -27,7 +27,7 @@ SimRegisterBank::SimRegisterBank(Kel::String name, std::uint32_t size,
     registers_ = memory_.data();
     return;
   }
-  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) throwErrno(file, "cannot open");
   // A shorter file (a new one, or one of a smaller bank) grows with zeroed registers.
   struct stat st {};

@@ -19,7 +19,8 @@ Kel::TraceHandle& trace() {
 }
 }  // namespace
 
-EntityManager::EntityManager(Kel::String instance) : instance_(std::move(instance)) {}
+EntityManager::EntityManager(Kel::String instance, uid_t uid)
+    : instance_(std::move(instance)), uid_(uid) {}
 
 EntityManager::~EntityManager() = default;
 
@@ -50,11 +51,12 @@ Kel::Ptr<Kel::Entity> EntityManager::getEntity(const Kel::String& path) const {
 std::string EntityManager::segmentName(const Kel::String& path) const {
   std::string name(KEL_FLUME_NAME_SIZE, '\0');
   std::size_t length =
-      kel_flume_segment_name(name.data(), name.size(), instance_.c_str(), path.c_str());
+      kel_flume_segment_name(name.data(), name.size(), uid_, instance_.c_str(), path.c_str());
   if (length >= name.size()) {
     // Too long for the system too; shm_open will say so with the full name.
     name.resize(length + 1);
-    length = kel_flume_segment_name(name.data(), name.size(), instance_.c_str(), path.c_str());
+    length =
+        kel_flume_segment_name(name.data(), name.size(), uid_, instance_.c_str(), path.c_str());
   }
   name.resize(length);
   return name;

@@ -83,6 +83,15 @@ std::string checkedRecordSize(std::size_t recordSize) {
   return {};
 }
 
+// The segment's name carries our user id: one that another user made under it is a trap set for
+// our readers, not ours to write.
+bool ownedByUs(const struct stat& status, const std::string& name, std::string* error) {
+  if (status.st_uid == ::geteuid()) return true;
+  *error = fmt::format("shared-memory segment {}: owned by user {}, not by this user ({})", name,
+                       status.st_uid, ::geteuid());
+  return false;
+}
+
 // Enforces the mode: readers run as other users, and the creator's umask must not lock them out.
 bool modeEnforced(int fd, const struct stat& status, const std::string& name, std::string* error) {
   if ((status.st_mode & 07777) == segmentMode || ::fchmod(fd, segmentMode) == 0) return true;
@@ -112,7 +121,8 @@ std::unique_ptr<Segment> Segment::open(const std::string& name, const std::strin
         fmt::format("shared-memory segment {}: collection name '{}' is too long", name, collection);
     return nullptr;
   }
-  const Descriptor fd(::shm_open(name.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, segmentMode));
+  const Descriptor fd(
+      ::shm_open(name.c_str(), O_CREAT | O_RDWR | O_NOFOLLOW | O_CLOEXEC, segmentMode));
   if (fd.fd() < 0) {
     *error = systemError(name, "shm_open", errno);
     return nullptr;
@@ -122,6 +132,7 @@ std::unique_ptr<Segment> Segment::open(const std::string& name, const std::strin
     *error = systemError(name, "fstat", errno);
     return nullptr;
   }
+  if (!ownedByUs(status, name, error)) return nullptr;
   const std::size_t size = KEL_FLUME_HEADER_SIZE + recordSize;
   if (!modeEnforced(fd.fd(), status, name, error) ||
       !sizeEnsured(fd.fd(), status, size, name, error)) {

@@ -5,22 +5,49 @@
 #include <string>
 
 // The control protocol between velaclockctl and velaclockd: one JSON object per line over a Unix
-// stream socket, each request answered by one reply line.
+// stream socket, each request answered by one reply line, in order.
 //   requests: {"op":"get","path":P}
 //             {"op":"set","path":P,["collection":C,"key":K,"type":T,]"attributes":{"a":"text",...}}
 //             {"op":"del","path":P,"collection":C,"key":K}
 //             {"op":"trace","filter":F}
 //             {"op":"regs","ham":H}
 //             {"op":"paths"}
-//   replies:  {"ok":true, ...} or {"ok":false,"error":"what was wrong, where, what was expected"}
+//   replies:  {"ok":true, ...} or {"ok":false,"error":"what was wrong, where, what was expected"},
+//             always valid UTF-8 (text that is not is sent with U+FFFD in its place)
+//
+// What a client can rely on, and what the daemon allows one client:
+//   - Requests may be pipelined. Replies waiting for a client that does not read them stop at
+//     about maxPendingReplyBytes: the daemon then neither answers nor reads that client (its
+//     further requests wait in the socket) until it has taken enough of its replies.
+//   - A client may shut down its writing side after its requests: each is answered, a last
+//     request without its newline too, and then the daemon closes the connection.
+//   - A request longer than maxRequestBytes gets an error reply and the connection is closed.
+//   - A connection that sends no complete request and takes no reply for idleSeconds is closed.
+//   - When maxClients are connected, a newcomer is let in by closing the connection that has been
+//     quiet longest among those with nothing in flight (no partial request, no reply waiting);
+//     that one gets an error reply first. When none qualifies, the newcomer gets an error reply
+//     and the daemon shuts the connection down. A connection from a user other than the daemon's
+//     own (or root) is refused in the same way.
 namespace velaclock {
 
 // The longest request line the daemon reads; a longer one is refused.
 inline constexpr std::size_t maxRequestBytes = std::size_t{64} * 1024;
+// Replies the daemon queues for one client before it stops answering it (a `regs` reply of a
+// large bank is about 2 MiB).
+inline constexpr std::size_t maxPendingReplyBytes = std::size_t{4} * 1024 * 1024;
+// Connections served at once.
+inline constexpr std::size_t maxClients = 16;
+// How long a connection may stay without a complete request and without taking a reply.
+inline constexpr double idleSeconds = 30.0;
 
 // The directory of the daemon's sockets: $XDG_RUNTIME_DIR/velaclock, else /tmp/velaclock-<uid>.
 std::filesystem::path runtimeDirectory();
 // The control socket of `instance` in the runtime directory.
 std::filesystem::path socketPath(const std::string& instance);
+
+// Why `name` cannot name an instance, or empty when it can. An instance name becomes part of
+// file and shared-memory names, so it is one safe path component: letters, digits, '_', '.' and
+// '-', not starting with '.'.
+std::string instanceNameError(const std::string& name);
 
 }  // namespace velaclock
