@@ -17,6 +17,7 @@
 #include "host/DescriptionError.h"
 #include "host/Instance.h"
 #include "host/PlatformDescription.h"
+#include "host/Supervision.h"
 #include "velaclock/ControlProtocol.h"
 
 namespace velaclockd {
@@ -102,6 +103,14 @@ void runAgent(CAgentFactory factory, const Options& options,
   if (options.duration) {
     deadline = Kel::makePtr<StopAt>(loop, Kel::System::currentTime() + *options.duration);
   }
+  Supervision supervision;
+  database->mountsCompleteObserverIs([&](Corral::MountStatus status, const std::string& error) {
+    if (status == Corral::mountSuccess_) {
+      supervision.readyIs("instance " + options.instance + ": agent running");
+    } else {
+      supervision.statusIs("instance " + options.instance + ": mounts failed: " + error);
+    }
+  });
   Kel::Ptr<CAgent> agent = factory(agentName);
   agent->entityManagerIs(database);
   if (!options.sliceId.empty()) agent->sliceIdIs(options.sliceId);
@@ -111,6 +120,8 @@ void runAgent(CAgentFactory factory, const Options& options,
               socketOf(options).c_str());
   std::fflush(stdout);
   loop.run();
+  supervision.stoppingIs();
+  database->mountsCompleteObserverIs(nullptr);
 }
 
 }  // namespace

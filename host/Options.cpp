@@ -15,12 +15,18 @@ std::filesystem::path executableDirectory() {
   const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
   return error ? std::filesystem::current_path() : self.parent_path();
 }
+
+// The agent library beside the executable (a build tree), else in ../lib (an installed tree).
+std::filesystem::path defaultAgent(const std::filesystem::path& here) {
+  const auto beside = here / "libVelaClockAgent.so";
+  return std::filesystem::exists(beside) ? beside : here / ".." / "lib" / "libVelaClockAgent.so";
+}
 }  // namespace
 
 std::variant<Options, int> parseOptions(int argc, char** argv) {
   Options options;
   const auto here = executableDirectory();
-  options.agent = here / "libVelaClockAgent.so";
+  options.agent = defaultAgent(here);
   options.profiles = here / ".." / "share" / "velaclock" / "profiles";
 
   CLI::App app{"velaclockd: hosts the clock-management agent on a state database"};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "Corral/MountProfile.h"
@@ -37,6 +38,12 @@ class EntityManager : public Kel::PtrInterface {
 
   // A new mount group for `mounter`.
   Kel::Ptr<MountGroup> getMountGroup(const Kel::Ptr<Mounter>& mounter);
+  // Told, after a mounter has handled the completion of its mounts, how they went (the host
+  // reports readiness from it).
+  using MountsCompleteObserver = std::function<void(MountStatus status, const std::string& error)>;
+  void mountsCompleteObserverIs(MountsCompleteObserver observer) {
+    mountsCompleteObserver_ = std::move(observer);
+  }
 
   // Services attached to this database by name (for example the shared-memory tables).
   Kel::Ptr<Kel::PtrInterface> service(const Kel::String& name) const;
@@ -45,12 +52,16 @@ class EntityManager : public Kel::PtrInterface {
  private:
   friend class MountGroup;
   void mountIs(const Mount& mount) { mounts_[mount.path] = mount; }
+  void mountsCompleted(MountStatus status, const std::string& error) const {
+    if (mountsCompleteObserver_) mountsCompleteObserver_(status, error);
+  }
 
   Kel::String instance_;
   std::filesystem::path profileDirectory_;
   std::map<Kel::String, Kel::Ptr<Kel::Entity>> entities_;
   std::map<Kel::String, Mount> mounts_;
   std::map<Kel::String, Kel::Ptr<Kel::PtrInterface>> services_;
+  MountsCompleteObserver mountsCompleteObserver_;
 };
 
 }  // namespace Corral

@@ -65,6 +65,7 @@ void MountGroup::complete() {
     std::fprintf(stderr, "Corral: mount failed: %s\n", error_.c_str());
   }
   mounter_->doMountsComplete(status_, manager_);
+  manager_->mountsCompleted(status_, error_);
 }
 
 }  // namespace Corral

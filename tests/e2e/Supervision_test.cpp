@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "e2e/Process.h"
+
+namespace {
+
+// A stand-in for systemd's notification socket: the datagrams velaclockd sends it, one by one.
+class NotifySocket {
+ public:
+  explicit NotifySocket(const std::filesystem::path& path)
+      : path_(path), fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~NotifySocket() { close(fd_); }
+  bool bound() const { return bound_; }
+  const std::filesystem::path& path() const { return path_; }
+
+  // The next datagram, or "" when none comes within a generous deadline.
+  std::string next() {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return "";
+    char buffer[4096];
+    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "";
+  }
+  // The next datagram that is not a watchdog pet.
+  std::string nextNotPet() {
+    std::string message;
+    do {
+      message = next();
+    } while (message == "WATCHDOG=1");
+    return message;
+  }
+
+ private:
+  std::filesystem::path path_;
+  int fd_;
+  bool bound_ = false;
+};
+
+}  // namespace
+
+TEST(Supervision, ReadyOnceTheMountsAreCompleteThenWatchdogAndStopping) {
+  Instance instance;
+  NotifySocket notify(instance.runtime() / "notify");
+  ASSERT_TRUE(notify.bound());
+  Daemon daemon =
+      instance.daemon({}, {{"NOTIFY_SOCKET", notify.path().string()}, {"WATCHDOG_USEC", "200000"}});
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+
+  const std::string ready = notify.nextNotPet();
+  EXPECT_EQ(ready.rfind("READY=1\n", 0), 0u) << ready;
+  EXPECT_NE(ready.find("STATUS=instance " + instance.name() + ": agent running"),
+            std::string::npos);
+  // Ready means the agent's machines are at work: the mux monitor has mirrored every mux.
+  const CommandResult muxes = instance.ctl({"get", "hardware/clockmux/status/FixedSystem"});
+  EXPECT_NE(muxes.out.find("\"fpgaPpsMux\""), std::string::npos) << muxes.out;
+  EXPECT_EQ(notify.next(), "WATCHDOG=1");  // petted from the event loop
+
+  EXPECT_EQ(daemon.stop(), 0);
+  EXPECT_EQ(notify.nextNotPet(), "STOPPING=1");
+}
+
+TEST(Supervision, FailedMountsAreReportedAndNeverReady) {
+  Instance instance;
+  NotifySocket notify(instance.runtime() / "notify");
+  ASSERT_TRUE(notify.bound());
+  Daemon daemon = instance.daemon({"--profiles", instance.runtime().string()},
+                                  {{"NOTIFY_SOCKET", notify.path().string()}});
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  const std::string status = notify.next();
+  EXPECT_EQ(status.rfind("STATUS=instance " + instance.name() + ": mounts failed: ", 0), 0u)
+      << status;
+  EXPECT_EQ(daemon.stop(), 0);
+  EXPECT_EQ(notify.next(), "STOPPING=1");
+}
