@@ -82,8 +82,10 @@ std::vector<std::pair<const Kel::AttributeDescriptor*, std::string>> checkedAttr
       throw Refused(fmt::format("attribute `{}` of {} cannot be set here", name, type.name()));
     }
     if (!value.is_string() || !attribute->accepts(value.get<std::string>())) {
-      throw Refused(fmt::format("attribute `{}` of {}: expected {}, not {}", name, type.name(),
-                                attribute->expectation, value.dump()));
+      // The refused value is shown as it came, any byte that is not UTF-8 replaced.
+      throw Refused(fmt::format(
+          "attribute `{}` of {}: expected {}, not {}", name, type.name(), attribute->expectation,
+          value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
     }
     checked.emplace_back(attribute, value.get<std::string>());
   }
