@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <stdexcept>
+#include <string_view>
 
 #include "Fru/Hardware.h"
 #include "Fru/SimRegisterBank.h"
@@ -96,6 +97,18 @@ nlohmann::ordered_json ok() {
   return {{"ok", true}};
 }
 
+// The registers as two lower-case hex digits each, from a table: a bank may hold a million.
+std::string registersInHex(const Fru::SimRegisterBank& bank) {
+  constexpr std::string_view digits = "0123456789abcdef";
+  std::string hex(std::size_t{bank.size()} * 2, '0');
+  for (std::uint32_t address = 0; address < bank.size(); ++address) {
+    const std::uint8_t value = bank.peek(address);
+    hex[2 * std::size_t{address}] = digits[value >> 4];
+    hex[2 * std::size_t{address} + 1] = digits[value & 0x0F];
+  }
+  return hex;
+}
+
 }  // namespace
 
 ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database)
@@ -184,15 +197,10 @@ nlohmann::ordered_json ControlService::regs(const nlohmann::json& request) {
     throw Refused(fmt::format("no simulated register bank for Ham `{}` (there are: {})", ham,
                               known.empty() ? "none" : known));
   }
-  std::string hex;
-  hex.reserve(std::size_t{bank->size()} * 2);
-  for (std::uint32_t address = 0; address < bank->size(); ++address) {
-    hex += fmt::format("{:02x}", bank->peek(address));
-  }
   auto reply = ok();
   reply["ham"] = ham;
   reply["size"] = bank->size();
-  reply["registers"] = std::move(hex);
+  reply["registers"] = registersInHex(*bank);
   return reply;
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Fru/Hardware.h"
+#include "Fru/SimRegisterBank.h"
 #include "Hardware/ClockMux.h"
 #include "VelaClockAgent/PpsWaiterTypes.h"
 #include "host/ControlService.h"
@@ -50,4 +51,22 @@ TEST_F(ControlServiceTest, AStringThatIsNotUtf8IsRefusedAndTheRefusalRenders) {
   const auto dir = Kel::dynamicPtrCast<Hardware::ClockMux::MuxStatusDir>(
       database->storedEntity("hardware/clockmux/status/FixedSystem"));
   EXPECT_EQ(dir->muxStatus("m"), nullptr);  // nothing made
+}
+
+TEST_F(ControlServiceTest, RegsShowsEveryRegisterAsTwoHexDigits) {
+  auto bank = Kel::makePtr<Fru::SimRegisterBank>("H", 300);
+  for (const auto& [address, value] :
+       {std::pair{0u, 0x0F}, {1u, 0xA5}, {255u, 0xFF}, {299u, 0x10}}) {
+    bank->poke(address, static_cast<std::uint8_t>(value));
+  }
+  bank->stuckBitsIs(2, 0x81, 0x80);
+  Fru::hamImplIs("H", bank);
+  const nlohmann::json regs = request({{"op", "regs"}, {"ham", "H"}});
+  ASSERT_EQ(regs["ok"], true) << regs.dump();
+  EXPECT_EQ(regs["size"], 300);
+  const auto hex = regs["registers"].get<std::string>();
+  ASSERT_EQ(hex.size(), 600u);
+  EXPECT_EQ(hex.substr(0, 8), "0fa58000");  // what a read sees: stuck bits included
+  EXPECT_EQ(hex.substr(2 * 255, 4), "ff00");
+  EXPECT_EQ(hex.substr(2 * 299), "10");
 }

@@ -78,6 +78,15 @@ TEST(Hardware, FileBackedRegistersSurviveARestart) {
   EXPECT_THROW(SimRegisterBank("x", 8, "/nonexistent-dir/regs"), std::system_error);
 }
 
+TEST(Hardware, ABankHoldsAtMostOneMebibyteOfRegisters) {
+  EXPECT_EQ(SimRegisterBank("big", SimRegisterBank::maxRegisters).size(), 1u << 20);
+  EXPECT_THROW(SimRegisterBank("huge", SimRegisterBank::maxRegisters + 1), std::length_error);
+  const auto file =
+      std::filesystem::temp_directory_path() / ("velaclock-huge-" + std::to_string(getpid()));
+  EXPECT_THROW(SimRegisterBank("huge", 4000000000u, file), std::length_error);
+  EXPECT_FALSE(std::filesystem::exists(file));  // refused before the file is made
+}
+
 TEST(Hardware, HamsFindTheirDescribedBackendOrGetPlainRegisters) {
   Fru::hamImplsDelAll();
   auto described = makePtr<SimRegisterBank>("IntelGpioHam", 32);

@@ -30,7 +30,12 @@ class SimRegisterBank : public HamImpl {
     bool operator==(const Access&) const = default;
   };
 
-  // Throws std::system_error when the file cannot be created or mapped.
+  // The most registers a bank may have (1 MiB): far more than any register window, and small
+  // enough that making, mapping or dumping a bank stays cheap.
+  static constexpr std::uint32_t maxRegisters = std::uint32_t{1} << 20;
+
+  // Throws std::length_error when `size` is above maxRegisters, std::system_error when the file
+  // cannot be created or mapped.
   SimRegisterBank(Kel::String name, std::uint32_t size, const std::filesystem::path& file = {});
   ~SimRegisterBank() override;
 
