@@ -39,10 +39,10 @@ class SimRegisterBank : public HamImpl {
   SimRegisterBank(Kel::String name, std::uint32_t size, const std::filesystem::path& file = {});
   ~SimRegisterBank() override;
 
-  AccessStatus read8(std::uint32_t address, std::uint8_t& data) override;
-  AccessStatus write8(std::uint32_t address, std::uint8_t value) override;
+  [[nodiscard]] AccessStatus read8(std::uint32_t address, std::uint8_t& data) override;
+  [[nodiscard]] AccessStatus write8(std::uint32_t address, std::uint8_t value) override;
   // Served by a device model only: plain registers are 8 bits wide.
-  AccessStatus read16(std::uint32_t address, std::uint16_t& data) override;
+  [[nodiscard]] AccessStatus read16(std::uint32_t address, std::uint16_t& data) override;
   void hamIs(const Kel::Ptr<Ham>& ham) override;
 
   const Kel::String& name() const { return name_; }
