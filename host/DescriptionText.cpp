@@ -1,6 +1,7 @@
 #include "host/DescriptionText.h"
 
 #include <fmt/format.h>
+#include <yaml-cpp/depthguard.h>
 #include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
@@ -57,6 +58,9 @@ void checkDescriptionText(const std::string& text, const std::string& file) {
   try {
     // Only the first document is used, as YAML::Load does.
     parser.HandleNextDocument(checker);
+  } catch (const YAML::DeepRecursion& error) {
+    // Its own message says only "bad file".
+    descriptionError(file, error.mark, "maps and lists nested too deeply for the YAML reader");
   } catch (const YAML::Exception& error) {
     descriptionError(file, error.mark, error.msg);
   }

@@ -175,7 +175,7 @@ void warnAboutMuxFields(const std::string& file, PlatformDescription& descriptio
     const auto muxes = Kel::dynamicPtrCast<const Hardware::ClockMux::MuxConfigDir>(entity);
     if (!muxes) continue;
     for (const std::string& warning : muxFieldWarnings(path, *muxes)) {
-      description.warnings.push_back(file + ": warning: " + warning);
+      description.warnings.push_back(fmt::format("{}: warning: {}", file, warning));
     }
   }
 }

@@ -67,6 +67,6 @@ TEST_F(ControlServiceTest, RegsShowsEveryRegisterAsTwoHexDigits) {
   const auto hex = regs["registers"].get<std::string>();
   ASSERT_EQ(hex.size(), 600u);
   EXPECT_EQ(hex.substr(0, 8), "0fa58000");  // what a read sees: stuck bits included
-  EXPECT_EQ(hex.substr(2 * 255, 4), "ff00");
-  EXPECT_EQ(hex.substr(2 * 299), "10");
+  EXPECT_EQ(hex.substr(std::size_t{2} * 255, 4), "ff00");
+  EXPECT_EQ(hex.substr(std::size_t{2} * 299), "10");
 }

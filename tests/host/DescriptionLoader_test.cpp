@@ -71,6 +71,10 @@ TEST(DescriptionLoader, AnchorsAliasesAndOversizedTextsAreRefusedBeforeAnythingI
       {muxDirectory + "      m: {controlRegister: *r}\n", "d.yaml:5:"},  // an alias alone
   });
 
+  const std::string deep = "entities: " + std::string(5000, '[') + std::string(5000, ']');
+  EXPECT_EQ(refusal(deep).find("d.yaml:1:"), 0u);
+  EXPECT_NE(refusal(deep).find(": maps and lists nested too deeply"), std::string::npos);
+
   std::string text = "entities: {}\n#";
   text.resize(velaclockd::maxDescriptionBytes, '#');
   EXPECT_EQ(refusal(text), "");
