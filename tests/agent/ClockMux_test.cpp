@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "agent/MuxFixture.h"
 #include "platform/TestTypes.h"
 
@@ -79,25 +81,23 @@ TEST_F(MuxFixture, AFailedReadBackLeavesTheStatusAsItWas) {
   EXPECT_EQ(selected("m"), "a");
 }
 
-// A register backend that fails one chosen access (counted from 0) with a chosen status and hands
-// every other to a simulated bank.
+// A register backend that fails one chosen access (counted from 0) and hands the others to a bank.
 class FailingHamImpl : public Fru::HamImpl {
  public:
   FailingHamImpl(Kel::Ptr<Fru::SimRegisterBank> bank, int failing, Fru::AccessStatus status)
       : bank_(std::move(bank)), failing_(failing), status_(status) {}
   Fru::AccessStatus read8(std::uint32_t address, std::uint8_t& data) override {
-    return fails() ? status_ : bank_->read8(address, data);
+    return accesses_++ == failing_ ? status_ : bank_->read8(address, data);
   }
   Fru::AccessStatus write8(std::uint32_t address, std::uint8_t value) override {
-    return fails() ? status_ : bank_->write8(address, value);
+    return accesses_++ == failing_ ? status_ : bank_->write8(address, value);
   }
   Fru::AccessStatus read16(std::uint32_t address, std::uint16_t& data) override {
-    return fails() ? status_ : bank_->read16(address, data);
+    return accesses_++ == failing_ ? status_ : bank_->read16(address, data);
   }
-  void hamIs(const Kel::Ptr<Fru::Ham>& ham) override { bank_->hamIs(ham); }
+  void hamIs(const Kel::Ptr<Fru::Ham>&) override {}
 
  private:
-  bool fails() { return accesses_++ == failing_; }
   Kel::Ptr<Fru::SimRegisterBank> bank_;
   int failing_;
   Fru::AccessStatus status_;
@@ -108,36 +108,25 @@ TEST_F(MuxFixture, AFailedRegisterAccessRecordsNoSelection) {
   addMux("m", 0x33, 0x0F, {{"a", 0x05}, {"b", 0x06}});
   startMonitor();
   setupMuxToSelectSource("m", "a", config, status);
-  ASSERT_EQ(selected("m"), "a");
-  struct Case {
-    int failing;  // 0: the first read, 1: the write, 2: the read-back
-    Fru::AccessStatus result;
-    const char* line;
-    std::uint8_t registerAfter;
-    std::size_t notifications;
-  };
-  for (const Case& c : {
-           Case{0, Fru::AccessStatus::noDevice,
-                "read8 of the reg 0x33 failed: noDevice; mux m not switched", 0x05, 0},
-           Case{1, Fru::AccessStatus::badAddress,
-                "write8 of the reg 0x33 failed: badAddress; mux m not switched", 0x05, 0},
-           Case{2, Fru::AccessStatus::noDevice,
-                "read8 of the reg 0x33 failed: noDevice; sourceSelect stays \"a\"", 0x06, 2},
-       }) {
-    SCOPED_TRACE(c.line);
-    VelaClockAgent::clockMuxHamImpl = Kel::makePtr<FailingHamImpl>(bank, c.failing, c.result);
+  using enum Fru::AccessStatus;
+  // The access that fails (the first read, the write, the read-back), its line, the register and
+  // the status changes heard after it.
+  const std::tuple<int, Fru::AccessStatus, const char*, int, std::size_t> cases[] = {
+      {0, noDevice, "read8 of the reg 0x33 failed: noDevice; mux m not switched", 0x05, 0},
+      {1, badAddress, "write8 of the reg 0x33 failed: badAddress; mux m not switched", 0x05, 0},
+      {2, noDevice, "read8 of the reg 0x33 failed: noDevice; sourceSelect stays \"a\"", 0x06, 2}};
+  for (const auto& [failing, result, line, registerAfter, heard] : cases) {
+    VelaClockAgent::clockMuxHamImpl = Kel::makePtr<FailingHamImpl>(bank, failing, result);
     bank->poke(0x33, 0x05);
     bank->accessesDelAll();
     auto recorder = Kel::makePtr<KelTest::Recorder>(status->muxStatus("m"));
     CapturedTrace trace("VelaClockAgent/0");
     setupMuxToSelectSource("m", "b", config, status);
-
-    EXPECT_EQ(bank->accesses().size(), std::size_t(c.failing));  // nothing after the failure
-    EXPECT_EQ(bank->peek(0x33), c.registerAfter);
-    EXPECT_EQ(recorder->heard.size(), c.notifications);
-    EXPECT_EQ(selected("m"), "a");
-    EXPECT_EQ(trace.count(c.line), 1u);
-    EXPECT_EQ(trace.messages().back(), std::string("setupMuxToSelectSource(): ") + c.line);
+    EXPECT_EQ(bank->accesses().size(), std::size_t(failing)) << line;  // none after the failure
+    EXPECT_EQ(bank->peek(0x33), registerAfter) << line;
+    EXPECT_EQ(recorder->heard.size(), heard) << line;
+    EXPECT_EQ(selected("m"), "a") << line;
+    EXPECT_EQ(trace.messages().back(), std::string("setupMuxToSelectSource(): ") + line);
   }
 }
 
