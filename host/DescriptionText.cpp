@@ -48,9 +48,8 @@ class TextChecker : public YAML::EventHandler {
 void checkDescriptionText(const std::string& text, const std::string& file) {
   if (text.size() > maxDescriptionBytes) {
     throw DescriptionError(
-        fmt::format("{}: larger than the {} bytes (4 MiB) a platform "
-                    "description may have",
-                    file, maxDescriptionBytes));
+        fmt::format("{}: larger than the {} bytes ({} MiB) a platform description may have", file,
+                    maxDescriptionBytes, maxDescriptionBytes >> 20));
   }
   std::istringstream in(text);
   YAML::Parser parser(in);

@@ -74,8 +74,9 @@ std::uint32_t registerCount(const std::string& file, const YAML::Node& value) {
   const auto registers = scalar<std::uint32_t>(file, value, "registers");
   if (registers > Fru::SimRegisterBank::maxRegisters) {
     descriptionError(file, value,
-                     fmt::format("registers: expected at most {} (1 MiB) in a bank, not {}",
-                                 Fru::SimRegisterBank::maxRegisters, registers));
+                     fmt::format("registers: expected at most {} ({} MiB) in a bank, not {}",
+                                 Fru::SimRegisterBank::maxRegisters,
+                                 Fru::SimRegisterBank::maxRegisters >> 20, registers));
   }
   return registers;
 }
