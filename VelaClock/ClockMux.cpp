@@ -39,7 +39,16 @@ std::ostream& operator<<(std::ostream& out, Reference r) {
 [[maybe_unused]] const bool registered =
     (Kel::kelModuleIs<MuxDirMonitorSm>("VelaClock/ClockMux"), true);
 
-// Method 0: read, replace the bits under the mask, write, record, read back.
+// One line for a register access that failed: the operation, the register, the access status,
+// and what became of the mux.
+void traceFailedAccess(const char* operation, std::uint32_t reg, Fru::AccessStatus result,
+                       const std::string& outcome) {
+  MUX_TRACE("setupMuxToSelectSource") << operation << " of the reg 0x" << std::hex << reg
+                                      << " failed: " << result << "; " << outcome;
+}
+
+// Method 0: read, replace the bits under the mask, write, record, read back. The status entry
+// names a new source only once the read-back confirms it; any failed access leaves it as it was.
 void programThroughClockMuxHam(const Kel::String& mux, const Kel::String& sourceSelect,
                                std::uint32_t reg, std::uint8_t bitMask, std::uint8_t bitValue,
                                Hardware::ClockMux::MuxStatus& status) {
@@ -47,7 +56,10 @@ void programThroughClockMuxHam(const Kel::String& mux, const Kel::String& source
       << "reading the reg 0x" << std::hex << reg
       << " now from clockMuxHamImpl=" << Reference{clockMuxHamImpl.get()};
   std::uint8_t data = 0;
-  clockMuxHamImpl->read8(reg, data);
+  if (const auto result = clockMuxHamImpl->read8(reg, data); result != Fru::AccessStatus::ok) {
+    traceFailedAccess("read8", reg, result, "mux " + mux + " not switched");
+    return;
+  }
   MUX_TRACE("setupMuxToSelectSource")
       << std::hex << "read the reg 0x" << reg << " having value of =0x" << data;
   // Bits outside the mask keep their value: other muxes may share the register.
@@ -56,11 +68,18 @@ void programThroughClockMuxHam(const Kel::String& mux, const Kel::String& source
       << std::hex << "data is " << data << " newData is " << newData << " bitValue is " << bitValue;
   MUX_TRACE("setupMuxToSelectSource")
       << std::hex << "writing the reg 0x" << reg << " the value of =0x" << newData;
-  clockMuxHamImpl->write8(reg, newData);
+  if (const auto result = clockMuxHamImpl->write8(reg, newData); result != Fru::AccessStatus::ok) {
+    traceFailedAccess("write8", reg, result, "mux " + mux + " not switched");
+    return;
+  }
   MUX_TRACE("setupMuxToSelectSource") << "write sourceSelect to the muxStatus";
   const Kel::String previous = status.sourceSelect();
   status.sourceSelectIs(sourceSelect);
-  clockMuxHamImpl->read8(reg, data);
+  if (const auto result = clockMuxHamImpl->read8(reg, data); result != Fru::AccessStatus::ok) {
+    traceFailedAccess("read8", reg, result, "sourceSelect stays \"" + previous + "\"");
+    status.sourceSelectIs(previous);
+    return;
+  }
   MUX_TRACE("setupMuxToSelectSource") << std::hex << "re-read data is " << data << " bitMask is "
                                       << bitMask << " bitValue is " << bitValue;
   if ((data & bitMask) == bitValue) {

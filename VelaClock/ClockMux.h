@@ -17,7 +17,8 @@ extern Kel::Ptr<Fru::HamImpl> clockMuxHamImpl;
 
 // Switches the mux `mux` to its source `sourceSelect`: rewrites the source-select bits of its
 // control register (read, modify, write), records the source in its status entry, and reads the
-// register back to check. A failed check puts the status entry's source back as it was.
+// register back to check. A failed register access or check leaves the status entry's source as
+// it was, and is traced at level 0.
 void setupMuxToSelectSource(Kel::String mux, Kel::String sourceSelect,
                             Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
                             Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir);

@@ -1,5 +1,6 @@
 // Costs on the agent's hot paths: a change reaching its reactors, a route found and programmed,
-// and the PPS edge record published and read back by another program's reader.
+// and the PPS edge record published and read back by another program's reader; and the largest
+// control reply, `regs` of a full register bank.
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include "VelaClock/ClockMux.h"
 #include "VelaClock/VelaClockCommonFunctions.h"
 #include "VelaClockAgent/PpsWaiterTypes.h"
+#include "host/ControlService.h"
 #include "velaclock/kel_flume.h"
 
 namespace {
@@ -98,5 +100,17 @@ void ppsEdgeRecord(benchmark::State& state) {
 BENCHMARK(ppsEdgeRecord);
 
 }  // namespace
+
+// The `regs` reply of a bank of the most registers a bank may have (1 MiB), rendered as sent.
+void registerDump(benchmark::State& state) {
+  auto bank = Kel::makePtr<Fru::SimRegisterBank>("Big", Fru::SimRegisterBank::maxRegisters);
+  Fru::hamImplIs("Big", bank);
+  velaclockd::ControlService service(Kel::makePtr<Corral::EntityManager>("bench", ""));
+  const nlohmann::json request{{"op", "regs"}, {"ham", "Big"}};
+  for (auto _ : state) benchmark::DoNotOptimize(service.handle(request).dump());
+  state.SetBytesProcessed(state.iterations() * std::int64_t{Fru::SimRegisterBank::maxRegisters});
+  Fru::hamImplIs("Big", nullptr);
+}
+BENCHMARK(registerDump)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

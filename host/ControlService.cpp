@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <stdexcept>
+#include <string_view>
 
 #include "Fru/Hardware.h"
 #include "Fru/SimRegisterBank.h"
@@ -82,8 +83,10 @@ std::vector<std::pair<const Kel::AttributeDescriptor*, std::string>> checkedAttr
       throw Refused(fmt::format("attribute `{}` of {} cannot be set here", name, type.name()));
     }
     if (!value.is_string() || !attribute->accepts(value.get<std::string>())) {
-      throw Refused(fmt::format("attribute `{}` of {}: expected {}, not {}", name, type.name(),
-                                attribute->expectation, value.dump()));
+      // The refused value is shown as it came, any byte that is not UTF-8 replaced.
+      throw Refused(fmt::format(
+          "attribute `{}` of {}: expected {}, not {}", name, type.name(), attribute->expectation,
+          value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)));
     }
     checked.emplace_back(attribute, value.get<std::string>());
   }
@@ -92,6 +95,18 @@ std::vector<std::pair<const Kel::AttributeDescriptor*, std::string>> checkedAttr
 
 nlohmann::ordered_json ok() {
   return {{"ok", true}};
+}
+
+// The registers as two lower-case hex digits each, from a table: a bank may hold a million.
+std::string registersInHex(const Fru::SimRegisterBank& bank) {
+  constexpr std::string_view digits = "0123456789abcdef";
+  std::string hex(std::size_t{bank.size()} * 2, '0');
+  for (std::uint32_t address = 0; address < bank.size(); ++address) {
+    const std::uint8_t value = bank.peek(address);
+    hex[2 * std::size_t{address}] = digits[value >> 4];
+    hex[2 * std::size_t{address} + 1] = digits[value & 0x0F];
+  }
+  return hex;
 }
 
 }  // namespace
@@ -185,15 +200,10 @@ nlohmann::ordered_json ControlService::regs(const nlohmann::json& request) {
     throw Refused(fmt::format("no simulated register bank for Ham `{}` (there are: {})", ham,
                               known.empty() ? "none" : known));
   }
-  std::string hex;
-  hex.reserve(std::size_t{bank->size()} * 2);
-  for (std::uint32_t address = 0; address < bank->size(); ++address) {
-    hex += fmt::format("{:02x}", bank->peek(address));
-  }
   auto reply = ok();
   reply["ham"] = ham;
   reply["size"] = bank->size();
-  reply["registers"] = std::move(hex);
+  reply["registers"] = registersInHex(*bank);
   return reply;
 }
 

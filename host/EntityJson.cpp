@@ -1,12 +1,22 @@
 #include "host/EntityJson.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "Kel/Entity.h"
+#include "Kel/Value.h"
 
 namespace velaclockd {
 
 namespace {
+
+// An attribute's canonical text as a JSON number of type T. It is the attribute's own text, so it
+// parses; should it not, the text itself is shown rather than a made-up number.
+template <class T, class... Base>
+nlohmann::ordered_json number(const std::string& text, Base... base) {
+  if (const auto value = Kel::wholeNumber<T>(text, base...)) return *value;
+  return text;
+}
 
 nlohmann::ordered_json valueToJson(const Kel::AttributeDescriptor& attribute,
                                    const Kel::PtrInterface& entity) {
@@ -20,14 +30,16 @@ nlohmann::ordered_json valueToJson(const Kel::AttributeDescriptor& attribute,
       return text == "true";
     case Kel::ValueKind::unsignedInteger:
     case Kel::ValueKind::enumeration:
-      return std::stoull(text);
+      return number<std::uint64_t>(text, 10);
     case Kel::ValueKind::signedInteger:
-      return std::stoll(text);
+      return number<std::int64_t>(text, 10);
     case Kel::ValueKind::floatingPoint: {
-      // JSON has no infinity or NaN; those stay text, which parses back the same.
-      const double value = std::stod(text);
-      return std::isfinite(value) ? nlohmann::ordered_json::parse(text)
-                                  : nlohmann::ordered_json(text);
+      // JSON has no infinity or NaN: those stay text, which parses back the same. A finite value
+      // (a float's too) goes in as the double its shortest text names; JSON prints that back as
+      // text naming the same value, subnormals and -0.0 included.
+      const auto value = Kel::wholeNumber<double>(text);
+      if (value && std::isfinite(*value)) return *value;
+      return text;
     }
     case Kel::ValueKind::string:
     case Kel::ValueKind::reference:

@@ -3,16 +3,18 @@
 #include <fmt/format.h>
 #include <yaml-cpp/yaml.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "Fru/Gpo.h"
 #include "Fru/Hardware.h"
 #include "Fru/SimRegisterBank.h"
 #include "Pps/Counter/SimPulse.h"
 #include "host/DescriptionError.h"
+#include "host/DescriptionText.h"
 #include "host/EntityYaml.h"
+#include "host/MuxFieldWarnings.h"
 
 namespace velaclockd {
 
@@ -50,6 +52,35 @@ void forEachUnique(const std::string& file, const YAML::Node& map, Handle handle
   }
 }
 
+// A Ham's name becomes the name of its register file in the instance directory, so it must be one
+// path component that is neither hidden nor a way out: "../x" or "/etc/x" would put the file
+// anywhere the daemon may write. Line names follow the same rule.
+void requireSafeName(const std::string& file, const YAML::Node& keyNode, const std::string& name,
+                     const char* what) {
+  const bool safe =
+      !name.empty() && name.front() != '.' && std::all_of(name.begin(), name.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '.' || c == '-';
+      });
+  if (!safe) {
+    descriptionError(file, keyNode,
+                     fmt::format("{} `{}`: expected letters, digits, '_', '.' and '-', not "
+                                 "starting with '.'",
+                                 what, name));
+  }
+}
+
+std::uint32_t registerCount(const std::string& file, const YAML::Node& value) {
+  const auto registers = scalar<std::uint32_t>(file, value, "registers");
+  if (registers > Fru::SimRegisterBank::maxRegisters) {
+    descriptionError(file, value,
+                     fmt::format("registers: expected at most {} ({} MiB) in a bank, not {}",
+                                 Fru::SimRegisterBank::maxRegisters,
+                                 Fru::SimRegisterBank::maxRegisters >> 20, registers));
+  }
+  return registers;
+}
+
 HamDescription readHam(const std::string& file, const std::string& name, const YAML::Node& node) {
   requireMap(file, node, "a register bank {registers, persistent, values, stuckBits, ppsCounters}");
   HamDescription ham;
@@ -57,7 +88,7 @@ HamDescription readHam(const std::string& file, const std::string& name, const Y
   forEachUnique(
       file, node, [&](const std::string& key, const YAML::Node& keyNode, const YAML::Node& value) {
         if (key == "registers") {
-          ham.registers = scalar<std::uint32_t>(file, value, "registers");
+          ham.registers = registerCount(file, value);
         } else if (key == "persistent") {
           ham.persistent = scalar<bool>(file, value, "persistent");
         } else if (key == "values") {
@@ -102,14 +133,18 @@ void readHardware(const std::string& file, const YAML::Node& node, PlatformDescr
       file, node, [&](const std::string& key, const YAML::Node& keyNode, const YAML::Node& value) {
         if (key == "hams") {
           requireMap(file, value, "register banks by Ham name");
-          forEachUnique(file, value,
-                        [&](const std::string& name, const YAML::Node&, const YAML::Node& ham) {
-                          out.hams.push_back(readHam(file, name, ham));
-                        });
+          forEachUnique(
+              file, value,
+              [&](const std::string& name, const YAML::Node& nameNode, const YAML::Node& ham) {
+                requireSafeName(file, nameNode, name, "Ham name");
+                out.hams.push_back(readHam(file, name, ham));
+              });
         } else if (key == "gpo") {
           requireMap(file, value, "output lines by name");
           forEachUnique(
-              file, value, [&](const std::string& name, const YAML::Node&, const YAML::Node& line) {
+              file, value,
+              [&](const std::string& name, const YAML::Node& nameNode, const YAML::Node& line) {
+                requireSafeName(file, nameNode, name, "line name");
                 requireMap(file, line, "a line {asserted}");
                 out.gpos.push_back(
                     {name, scalar<bool>(file, child(file, line, "asserted"), "asserted")});
@@ -136,12 +171,35 @@ void readEntities(const std::string& file, const YAML::Node& node, PlatformDescr
                 });
 }
 
+void warnAboutMuxFields(const std::string& file, PlatformDescription& description) {
+  for (const auto& [path, entity] : description.entities) {
+    const auto muxes = Kel::dynamicPtrCast<const Hardware::ClockMux::MuxConfigDir>(entity);
+    if (!muxes) continue;
+    for (const std::string& warning : muxFieldWarnings(path, *muxes)) {
+      description.warnings.push_back(fmt::format("{}: warning: {}", file, warning));
+    }
+  }
+}
+
+void requireContent(const std::string& file, const YAML::Node& root) {
+  if (!root.IsNull()) return;
+  const std::string what =
+      "the platform description is empty: expected a map with `entities` "
+      "(state-database paths and their entities) and `hardware` (register "
+      "banks and output lines)";
+  if (root.Mark().is_null()) throw DescriptionError(file + ": " + what);
+  descriptionError(file, root, what);
+}
+
 }  // namespace
 
-PlatformDescription parsePlatformDescription(const std::string& text, const std::string& file) {
+PlatformDescription parsePlatformDescription(const std::string& text, const std::string& file,
+                                             std::FILE* warningsTo) {
+  checkDescriptionText(text, file);
   PlatformDescription description;
   try {
     const YAML::Node root = YAML::Load(text);
+    requireContent(file, root);
     requireMap(file, root, "a platform description {entities, hardware}");
     forEachUnique(file, root,
                   [&](const std::string& key, const YAML::Node& keyNode, const YAML::Node& value) {
@@ -157,16 +215,24 @@ PlatformDescription parsePlatformDescription(const std::string& text, const std:
   } catch (const YAML::Exception& error) {
     descriptionError(file, error.mark, error.msg);
   }
+  warnAboutMuxFields(file, description);
+  for (const std::string& warning : description.warnings) {
+    if (warningsTo) std::fprintf(warningsTo, "%s\n", warning.c_str());
+  }
   return description;
 }
 
 PlatformDescription readPlatformDescription(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  if (!(in && text << in.rdbuf())) {
+  // One byte more than a description may have: a larger file, or a device that never ends, is
+  // refused by its size without being read whole.
+  std::string text(maxDescriptionBytes + 1, '\0');
+  std::ifstream in(path, std::ios::binary);
+  if (in) in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  if (in.bad() || (in.fail() && !in.eof())) {
     throw DescriptionError(path.string() + ": cannot read the platform description");
   }
-  return parsePlatformDescription(text.str(), path.string());
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  return parsePlatformDescription(text, path.string());
 }
 
 void install(const PlatformDescription& description, Corral::EntityManager& database,

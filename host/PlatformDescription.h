@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -14,8 +15,8 @@ namespace velaclockd {
 
 // A simulated register bank of the hardware section.
 struct HamDescription {
-  Kel::String name;
-  std::uint32_t registers = 256;  // addresses 0 to registers-1
+  Kel::String name;               // a safe file name: it names the bank's register file
+  std::uint32_t registers = 256;  // addresses 0 to registers-1, at most 1 MiB of them
   bool persistent = false;        // kept in a file, so it survives a restart of velaclockd
   std::map<std::uint32_t, std::uint8_t> values;  // initial contents of a new bank
   std::map<std::uint32_t, std::pair<std::uint8_t, std::uint8_t>> stuckBits;  // mask, value
@@ -35,15 +36,22 @@ struct GpoDescription {
 //     hams: {<ham name>: {registers: N, persistent: bool, values: {addr: value},
 //                          stuckBits: {addr: {mask: m, value: v}}, ppsCounters: [addr]}}
 //     gpo:  {<line name>: {asserted: bool}}
+// Ham and line names are letters, digits, '_', '.' and '-', not starting with '.'. Anchors and
+// aliases are refused, and the whole text is at most maxDescriptionBytes (DescriptionText.h).
 struct PlatformDescription {
   std::vector<std::pair<Kel::String, Kel::Ptr<Kel::Entity>>> entities;
   std::vector<HamDescription> hams;
   std::vector<GpoDescription> gpos;
+  // What was loaded as given but is probably not meant, "<file>: warning: <what>" each.
+  std::vector<std::string> warnings;
 };
 
-// Parses a description; `file` names it in messages. Throws DescriptionError.
-PlatformDescription parsePlatformDescription(const std::string& text, const std::string& file);
-// Reads and parses the file at `path`. Throws DescriptionError, also when it cannot be read.
+// Parses a description; `file` names it in messages. Each warning is also written to
+// `warningsTo` (a line each) unless it is null. Throws DescriptionError.
+PlatformDescription parsePlatformDescription(const std::string& text, const std::string& file,
+                                             std::FILE* warningsTo = stderr);
+// Reads and parses the file at `path`. Throws DescriptionError, also when it cannot be read or
+// is larger than a description may be.
 PlatformDescription readPlatformDescription(const std::filesystem::path& path);
 
 // Stores the entities in `database` and puts the hardware in place; persistent register banks

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "agent/MuxFixture.h"
+#include "platform/TestTypes.h"
 
 using VelaClockAgent::setupMuxToSelectSource;
 using Method = Clock::Mux::AccessMethod;
@@ -50,7 +53,7 @@ TEST_F(MuxFixture, OnlyTheLowEightBitsOfMaskAndValueCount) {
 }
 
 TEST_F(MuxFixture, AFailedReadBackLeavesTheStatusAsItWas) {
-  addMux("m", 0x32, 0x0F, {{"a", 0x05}, {"outside", 0x15}});
+  addMux("m", 0x32, 0x0F, {{"a", 0x05}, {"b", 0x06}, {"outside", 0x15}});
   startMonitor();
   setupMuxToSelectSource("m", "a", config, status);
   ASSERT_EQ(selected("m"), "a");
@@ -64,12 +67,67 @@ TEST_F(MuxFixture, AFailedReadBackLeavesTheStatusAsItWas) {
             1u);
   EXPECT_EQ(selected("m"), "a");
 
-  // A stuck bit: the register never holds the selection.
-  bank->stuckBitsIs(0x32, 0x04, 0x00);
+  // A stuck bit: the register never holds the selection of another source, and the status goes
+  // back from that source to the one it named before.
+  bank->stuckBitsIs(0x32, 0x02, 0x00);
+  const auto entry = status->muxStatus("m");
+  auto recorder = Kel::makePtr<KelTest::Recorder>(entry);
+  setupMuxToSelectSource("m", "b", config, status);
+  EXPECT_EQ(bank->peek(0x32), 0x14);
+  EXPECT_EQ(trace.count("did not take: re-read 0x14 under bitMask 0xf is not bitValue 0x6; "
+                        "sourceSelect stays \"a\""),
+            1u);
+  EXPECT_EQ(recorder->heard.size(), 2u);  // named "b", then "a" again
+  EXPECT_EQ(selected("m"), "a");
+}
+
+// A register backend that fails one chosen access (counted from 0) and hands the others to a bank.
+class FailingHamImpl : public Fru::HamImpl {
+ public:
+  FailingHamImpl(Kel::Ptr<Fru::SimRegisterBank> bank, int failing, Fru::AccessStatus status)
+      : bank_(std::move(bank)), failing_(failing), status_(status) {}
+  Fru::AccessStatus read8(std::uint32_t address, std::uint8_t& data) override {
+    return accesses_++ == failing_ ? status_ : bank_->read8(address, data);
+  }
+  Fru::AccessStatus write8(std::uint32_t address, std::uint8_t value) override {
+    return accesses_++ == failing_ ? status_ : bank_->write8(address, value);
+  }
+  Fru::AccessStatus read16(std::uint32_t address, std::uint16_t& data) override {
+    return accesses_++ == failing_ ? status_ : bank_->read16(address, data);
+  }
+  void hamIs(const Kel::Ptr<Fru::Ham>&) override {}
+
+ private:
+  Kel::Ptr<Fru::SimRegisterBank> bank_;
+  int failing_;
+  Fru::AccessStatus status_;
+  int accesses_ = 0;
+};
+
+TEST_F(MuxFixture, AFailedRegisterAccessRecordsNoSelection) {
+  addMux("m", 0x33, 0x0F, {{"a", 0x05}, {"b", 0x06}});
+  startMonitor();
   setupMuxToSelectSource("m", "a", config, status);
-  EXPECT_EQ(bank->peek(0x32), 0x11);
-  EXPECT_EQ(trace.count("did not take: re-read 0x11 under bitMask 0xf is not bitValue 0x5"), 1u);
-  EXPECT_EQ(selected("m"), "a");  // what it held before this call
+  using enum Fru::AccessStatus;
+  // The access that fails (the first read, the write, the read-back), its line, the register and
+  // the status changes heard after it.
+  const std::tuple<int, Fru::AccessStatus, const char*, int, std::size_t> cases[] = {
+      {0, noDevice, "read8 of the reg 0x33 failed: noDevice; mux m not switched", 0x05, 0},
+      {1, badAddress, "write8 of the reg 0x33 failed: badAddress; mux m not switched", 0x05, 0},
+      {2, noDevice, "read8 of the reg 0x33 failed: noDevice; sourceSelect stays \"a\"", 0x06, 2}};
+  for (const auto& [failing, result, line, registerAfter, heard] : cases) {
+    VelaClockAgent::clockMuxHamImpl = Kel::makePtr<FailingHamImpl>(bank, failing, result);
+    bank->poke(0x33, 0x05);
+    bank->accessesDelAll();
+    auto recorder = Kel::makePtr<KelTest::Recorder>(status->muxStatus("m"));
+    CapturedTrace trace("VelaClockAgent/0");
+    setupMuxToSelectSource("m", "b", config, status);
+    EXPECT_EQ(bank->accesses().size(), std::size_t(failing)) << line;  // none after the failure
+    EXPECT_EQ(bank->peek(0x33), registerAfter) << line;
+    EXPECT_EQ(recorder->heard.size(), heard) << line;
+    EXPECT_EQ(selected("m"), "a") << line;
+    EXPECT_EQ(trace.messages().back(), std::string("setupMuxToSelectSource(): ") + line);
+  }
 }
 
 TEST_F(MuxFixture, OtherAccessMethodsTouchNothing) {

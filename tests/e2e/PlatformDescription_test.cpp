@@ -37,6 +37,14 @@ TEST(PlatformDescription, BadDescriptionsAreRefusedWithTheirPlace) {
        "register 0x20 of H lies outside its 16 registers"},
       {"hardware:\n  gpo:\n    L: {}\n", "bad.yaml:3:8: expected `asserted`"},
       {"clocks: {}\n", "bad.yaml:1:1: unknown key `clocks`: expected entities or hardware"},
+      // Once loaded, a name that is not UTF-8 could not be shown by `get`.
+      {"entities:\n  a/b\xff: {type: Kel::Dir}\n", "bad.yaml:2:3: expected UTF-8 text"},
+      // A few nested aliases would expand to millions of entities.
+      {good + "    muxConfig:\n      m: &m {}\n      n: *m\n", "bad.yaml:5:10: anchors"},
+      // The register file would be made outside the instance directory.
+      {"hardware:\n  hams:\n    ../../escaped: {persistent: true}\n",
+       "bad.yaml:3:5: Ham name `../../escaped`"},
+      {"", "bad.yaml: the platform description is empty"},
   };
   for (const auto& [text, message] : cases) {
     const auto file = instance.runtime() / "bad.yaml";

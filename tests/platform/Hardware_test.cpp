@@ -18,9 +18,9 @@ namespace {
 std::uint8_t readModifyWrite(Fru::HamImpl& impl, std::uint32_t reg, std::uint8_t mask,
                              std::uint8_t bits) {
   std::uint8_t data = 0;
-  impl.read8(reg, data);
-  impl.write8(reg, std::uint8_t((data & ~mask) | bits));
-  impl.read8(reg, data);
+  EXPECT_EQ(impl.read8(reg, data), AccessStatus::ok);
+  EXPECT_EQ(impl.write8(reg, std::uint8_t((data & ~mask) | bits)), AccessStatus::ok);
+  EXPECT_EQ(impl.read8(reg, data), AccessStatus::ok);
   return data;
 }
 
@@ -66,7 +66,7 @@ TEST(Hardware, FileBackedRegistersSurviveARestart) {
       std::filesystem::temp_directory_path() / ("velaclock-regs-" + std::to_string(getpid()));
   {
     auto bank = makePtr<SimRegisterBank>("IntelGpioHam", 64, file);
-    bank->write8(0x20, 0x5A);
+    ASSERT_EQ(bank->write8(0x20, 0x5A), AccessStatus::ok);
   }
   auto again = makePtr<SimRegisterBank>("IntelGpioHam", 128, file);  // a larger bank grows
   std::uint8_t data = 0;
@@ -83,6 +83,15 @@ TEST(Hardware, FileBackedRegistersSurviveARestart) {
   EXPECT_THROW(SimRegisterBank("x", 8, file), std::system_error);
   EXPECT_FALSE(std::filesystem::exists(target));
   std::filesystem::remove(file);
+}
+
+TEST(Hardware, ABankHoldsAtMostOneMebibyteOfRegisters) {
+  EXPECT_EQ(SimRegisterBank("big", SimRegisterBank::maxRegisters).size(), 1u << 20);
+  EXPECT_THROW(SimRegisterBank("huge", SimRegisterBank::maxRegisters + 1), std::length_error);
+  const auto file =
+      std::filesystem::temp_directory_path() / ("velaclock-huge-" + std::to_string(getpid()));
+  EXPECT_THROW(SimRegisterBank("huge", 4000000000u, file), std::length_error);
+  EXPECT_FALSE(std::filesystem::exists(file));  // refused before the file is made
 }
 
 TEST(Hardware, HamsFindTheirDescribedBackendOrGetPlainRegisters) {

@@ -63,7 +63,9 @@ TEST(Trace, FilterGrammarAndEffect) {
   EXPECT_EQ(vela.levels(), 0);
   EXPECT_EQ(Kel::traceHandle("PortNew").levels(), 0x3FF);  // later handles follow too
 
-  for (const char* bad : {"Vela/", "Vela/5-3", "Vela/a", "/5", "Vela//5", "Ve la/1", "Vela/1-"}) {
+  using namespace std::string_view_literals;
+  for (const std::string_view bad : {"Vela/"sv, "Vela/5-3"sv, "Vela/a"sv, "/5"sv, "Vela//5"sv,
+                                     "Ve la/1"sv, "Vela/1-"sv, "Vela\0x/1"sv, "\0"sv}) {
     std::string error;
     EXPECT_FALSE(Kel::traceFilterIs(bad, &error)) << bad;
     EXPECT_NE(error.find("bad trace filter term"), std::string::npos) << bad;

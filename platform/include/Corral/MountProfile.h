@@ -40,7 +40,12 @@ struct MountProfileResult {
 
 std::filesystem::path mountProfilePath(const std::filesystem::path& directory,
                                        const Kel::String& name);
+// Reads the profile `name` from its file in `directory` (mountProfileMissing_ when it cannot be
+// read) and parses it.
 MountProfileResult readMountProfile(const std::filesystem::path& directory,
                                     const Kel::String& name);
+// Parses the text of the profile `name`; `file` names it in messages.
+MountProfileResult parseMountProfile(const std::string& text, const std::string& file,
+                                     const Kel::String& name);
 
 }  // namespace Corral

@@ -22,12 +22,14 @@ std::ostream& operator<<(std::ostream& out, AccessStatus status);
 // Performs the register cycles of one Ham.
 class HamImpl : public Kel::PtrInterface {
  public:
+  // Every cycle can fail, and a failed read leaves `data` as it was: look at each result.
+
   // Reads the 8-bit register at `address` into `data`.
-  virtual AccessStatus read8(std::uint32_t address, std::uint8_t& data) = 0;
+  [[nodiscard]] virtual AccessStatus read8(std::uint32_t address, std::uint8_t& data) = 0;
   // Writes the 8-bit register at `address`; a later read8 returns the written bits.
-  virtual AccessStatus write8(std::uint32_t address, std::uint8_t value) = 0;
+  [[nodiscard]] virtual AccessStatus write8(std::uint32_t address, std::uint8_t value) = 0;
   // Reads the 16-bit register (a counter, for example) at `address` into `data`.
-  virtual AccessStatus read16(std::uint32_t address, std::uint16_t& data) = 0;
+  [[nodiscard]] virtual AccessStatus read16(std::uint32_t address, std::uint16_t& data) = 0;
   // Tells the implementation which Ham owns it.
   virtual void hamIs(const Kel::Ptr<Ham>& ham) = 0;
 };

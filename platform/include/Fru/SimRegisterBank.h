@@ -30,14 +30,19 @@ class SimRegisterBank : public HamImpl {
     bool operator==(const Access&) const = default;
   };
 
-  // Throws std::system_error when the file cannot be created or mapped.
+  // The most registers a bank may have (1 MiB): far more than any register window, and small
+  // enough that making, mapping or dumping a bank stays cheap.
+  static constexpr std::uint32_t maxRegisters = std::uint32_t{1} << 20;
+
+  // Throws std::length_error when `size` is above maxRegisters, std::system_error when the file
+  // cannot be created or mapped.
   SimRegisterBank(Kel::String name, std::uint32_t size, const std::filesystem::path& file = {});
   ~SimRegisterBank() override;
 
-  AccessStatus read8(std::uint32_t address, std::uint8_t& data) override;
-  AccessStatus write8(std::uint32_t address, std::uint8_t value) override;
+  [[nodiscard]] AccessStatus read8(std::uint32_t address, std::uint8_t& data) override;
+  [[nodiscard]] AccessStatus write8(std::uint32_t address, std::uint8_t value) override;
   // Served by a device model only: plain registers are 8 bits wide.
-  AccessStatus read16(std::uint32_t address, std::uint16_t& data) override;
+  [[nodiscard]] AccessStatus read16(std::uint32_t address, std::uint16_t& data) override;
   void hamIs(const Kel::Ptr<Ham>& ham) override;
 
   const Kel::String& name() const { return name_; }

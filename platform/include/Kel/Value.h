@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <concepts>
 #include <cstdint>
 #include <limits>
@@ -12,6 +13,7 @@
 #include <type_traits>
 
 #include "Kel/String.h"
+#include "Kel/Utf8.h"
 
 namespace Kel {
 
@@ -21,7 +23,7 @@ enum class ValueKind : std::uint8_t {
   unsignedInteger,  // decimal, or hexadecimal with 0x
   signedInteger,    // decimal
   floatingPoint,    // decimal, inf and nan included
-  string,           // any text
+  string,           // UTF-8 text
   enumeration,      // the number, or the name its printer gives
   reference,        // another entity, given inline
 };
@@ -99,23 +101,36 @@ struct ValueTraits<T> {
   static std::string expectation() {
     return sizeof(T) == 4 ? "a 32-bit floating-point number" : "a floating-point number";
   }
+  // The shortest text that parses back to the same bits (subnormals included), or inf, -inf, nan
+  // or -nan.
   static std::string toText(T v) {
     char buffer[64];
     const auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, v);
     return std::string(buffer, end);
   }
+  // Refuses what T cannot hold: a number too large, or too small even for a subnormal.
   static std::optional<T> fromText(std::string_view text) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    return wholeNumber<T>(text);
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-') text.remove_prefix(1);
+    auto value = wholeNumber<T>(text);
+    // A NaN is shown as nan or -nan only, so it keeps its sign and drops any payload: what is
+    // shown then loads back the same.
+    if (value && std::isnan(*value)) {
+      value = std::copysign(std::numeric_limits<T>::quiet_NaN(), *value);
+    }
+    return value;
   }
 };
 
 template <>
 struct ValueTraits<String> {
   static constexpr ValueKind kind = ValueKind::string;
-  static std::string expectation() { return "a string"; }
+  static std::string expectation() { return "UTF-8 text"; }
   static std::string toText(const String& v) { return v; }
-  static std::optional<String> fromText(std::string_view text) { return String(text); }
+  // Only well-formed UTF-8: a string is shown in JSON replies, which cannot carry anything else.
+  static std::optional<String> fromText(std::string_view text) {
+    if (!isUtf8(text)) return std::nullopt;
+    return String(text);
+  }
 };
 
 // An 8-bit enumeration of the data model. Its printer (operator<<) gives the names; text is the

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "Kel/TypeInfo.h"
 
@@ -73,19 +74,12 @@ Mount readMount(const std::string& file, const YAML::Node& node) {
 
 }  // namespace
 
-MountProfileResult readMountProfile(const std::filesystem::path& directory,
-                                    const Kel::String& name) {
+MountProfileResult parseMountProfile(const std::string& text, const std::string& file,
+                                     const Kel::String& name) {
   MountProfileResult result;
   result.profile.name = name;
-  const std::string file = mountProfilePath(directory, name).string();
-  std::ifstream in(file);
-  if (!in) {
-    result.status = mountProfileMissing_;
-    result.error = file + ": mount profile `" + name + "` cannot be read";
-    return result;
-  }
   try {
-    const YAML::Node root = YAML::Load(in);
+    const YAML::Node root = YAML::Load(text);
     if (!root.IsMap() || !root["mounts"] || !root["mounts"].IsSequence()) {
       fail(file, root.Mark(), "expected a map with a `mounts` list");
     }
@@ -106,6 +100,23 @@ MountProfileResult readMountProfile(const std::filesystem::path& directory,
         fmt::format("{}:{}:{}: {}", file, error.mark.line + 1, error.mark.column + 1, error.msg);
   }
   return result;
+}
+
+MountProfileResult readMountProfile(const std::filesystem::path& directory,
+                                    const Kel::String& name) {
+  const std::string file = mountProfilePath(directory, name).string();
+  std::ifstream in(file);
+  if (!in) {
+    MountProfileResult result;
+    result.profile.name = name;
+    result.status = mountProfileMissing_;
+    result.error = file + ": mount profile `" + name + "` cannot be read";
+    return result;
+  }
+  // An empty file gives empty text (and a failed insertion): malformed, not missing.
+  std::ostringstream text;
+  text << in.rdbuf();
+  return parseMountProfile(text.str(), file, name);
 }
 
 }  // namespace Corral

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
+
 #include <cerrno>
+#include <stdexcept>
 #include <system_error>
 
 #include "Fru/Ham.h"
@@ -17,11 +20,21 @@ namespace {
   throw std::system_error(errno, std::generic_category(),
                           "register file " + file.string() + ": " + what);
 }
+
+std::uint32_t boundedSize(const Kel::String& name, std::uint32_t size) {
+  if (size > SimRegisterBank::maxRegisters) {
+    throw std::length_error(
+        fmt::format("register bank {}: {} registers, more than the {} a bank "
+                    "may have",
+                    name, size, SimRegisterBank::maxRegisters));
+  }
+  return size;
+}
 }  // namespace
 
 SimRegisterBank::SimRegisterBank(Kel::String name, std::uint32_t size,
                                  const std::filesystem::path& file)
-    : name_(std::move(name)), size_(size), file_(file) {
+    : name_(std::move(name)), size_(boundedSize(name_, size)), file_(file) {
   if (file.empty()) {
     memory_.assign(size, 0);
     registers_ = memory_.data();

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -48,9 +47,14 @@ std::optional<std::uint16_t> parseLevels(std::string_view text) {
 }
 
 bool validPattern(std::string_view pattern) {
+  // Not strchr: it finds the terminating NUL, and a NUL would cut the pattern short for fnmatch.
+  constexpr std::string_view punctuation = "_*?:.-";
   if (pattern.empty()) return false;
   for (const char c : pattern) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("_*?:.-", c)) return false;
+    if (!std::isalnum(static_cast<unsigned char>(c)) &&
+        punctuation.find(c) == std::string_view::npos) {
+      return false;
+    }
   }
   return true;
 }
