@@ -21,8 +21,20 @@ class Client::Deadline {
       : end_(std::chrono::steady_clock::now() +
              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                  std::chrono::duration<double>(seconds))) {}
+  // No end: a stream may stay quiet as long as nothing changes.
+  static Deadline never() {
+    Deadline deadline(0);
+    deadline.never_ = true;
+    return deadline;
+  }
   // Waits until `fd` is ready for `events`; false when the deadline passes first.
   bool waitFor(int fd, short events) const {
+    if (never_) {
+      pollfd watched{fd, events, 0};
+      while (poll(&watched, 1, -1) < 0 && errno == EINTR) {
+      }
+      return true;
+    }
     for (;;) {
       const auto left = end_ - std::chrono::steady_clock::now();
       if (left <= std::chrono::steady_clock::duration::zero()) return false;
@@ -36,6 +48,7 @@ class Client::Deadline {
 
  private:
   std::chrono::steady_clock::time_point end_;
+  bool never_ = false;
 };
 
 namespace {
@@ -88,6 +101,17 @@ Reply Client::request(const Json& request) {
                                sent ? "without answering" : "before taking the request"));
   }
   return checkedReply(line, op);
+}
+
+std::optional<Json> Client::nextStreamLine() {
+  std::string line;
+  if (!readLine(line, Deadline::never())) return std::nullopt;
+  Json json = Json::parse(line, nullptr, false);
+  if (!json.is_object()) {
+    throw NoDaemon(fmt::format("velaclockd on {} sent a stream line that is not a JSON object",
+                               socket_.string()));
+  }
+  return json;
 }
 
 // Sends all of `line`; false when the daemon hung up first.

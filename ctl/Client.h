@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -32,6 +33,10 @@ class Client {
   // away before taking the request), NoDaemon when the connection fails, the daemon does not
   // answer within the timeout, or what it answers is not a reply.
   Reply request(const nlohmann::ordered_json& request);
+  // The next line a stream sends (after a request that turned the connection into one), waiting
+  // as long as it takes; nullopt when the daemon ends the stream. Throws NoDaemon when the line
+  // is not a JSON object.
+  std::optional<Json> nextStreamLine();
 
  private:
   class Deadline;

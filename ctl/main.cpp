@@ -12,6 +12,7 @@
 #include "ctl/Client.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/Show.h"
+#include "ctl/Watch.h"
 #include "velaclock/CommandLine.h"
 #include "velaclock/ControlProtocol.h"
 
@@ -30,6 +31,8 @@ struct Command {
   std::string filter;
   std::string ham;
   bool follow = false;
+  bool json = false;
+  std::vector<std::string> paths;  // watch
 };
 
 std::filesystem::path socketOf(const Command& command) {
@@ -165,6 +168,8 @@ int run(CLI::App& app, const Command& command) {
     printRegisters(client.request({{"op", "regs"}, {"ham", command.ham}}));
   } else if (name == "paths") {
     printPaths(client.request({{"op", "paths"}}));
+  } else if (name == "watch") {
+    return watchChanges(client, command.paths, command.json);
   }
   return exitOk;
 }
@@ -210,6 +215,10 @@ void defineCommandLine(CLI::App& app, Command& command) {
       ->add_option("HAM", command.ham)
       ->required();
   app.add_subcommand("paths", "list the state database's paths and types");
+  auto* watch = app.add_subcommand(
+      "watch", "print each change of the entities at PATH... (all when none) as it happens");
+  watch->add_option("PATH", command.paths);
+  watch->add_flag("--json", command.json, "one JSON object per change");
 }
 
 // The first command-line argument that is not valid UTF-8, shown with U+FFFD in place of what is

@@ -50,6 +50,40 @@ std::string replyText(const nlohmann::ordered_json& reply) {
   return reply.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+// The connection of one client as its request handlers see it.
+class ControlServer::ClientConnection : public Connection {
+ public:
+  ClientConnection(ControlServer& server, int fd) : server_(server), fd_(fd) {}
+
+  bool streamIs(std::unique_ptr<Stream> stream) override {
+    Client& client = server_.clients_.at(fd_);
+    if (client.stream || server_.streams_ + 1 >= server_.limits_.maxClients) return false;
+    client.stream = std::move(stream);
+    ++server_.streams_;
+    return true;
+  }
+
+  // Called from inside the agent's handlers: it only queues and asks the loop to write; closing a
+  // connection (and with it the stream that pushes) waits for the loop's turn.
+  bool push(const nlohmann::ordered_json& line) override {
+    Client& client = server_.clients_.at(fd_);
+    if (client.broken || client.pending() >= server_.limits_.maxStreamQueue) {
+      client.streamRefused = true;
+      return false;
+    }
+    client.out += replyText(line);
+    server_.watchFor(fd_, client);
+    return true;
+  }
+
+ private:
+  ControlServer& server_;
+  int fd_;
+};
+
+ControlServer::Client::Client(ControlServer& server, int fd)
+    : connection(std::make_unique<ClientConnection>(server, fd)) {}
+
 // Wakes the server when the earliest idle deadline of its clients comes.
 class ControlServer::IdleTimer : public Kel::Clock::NotifieeConst {
  public:
@@ -119,7 +153,7 @@ void ControlServer::admit(int fd) {
     close(fd);
     return;
   }
-  Client& client = clients_[fd];
+  Client& client = clients_.try_emplace(fd, *this, fd).first->second;
   client.lastActivity = Kel::System::currentTime();
   settle(fd, client);
 }
@@ -130,7 +164,19 @@ void ControlServer::serve(int fd, std::uint32_t events) {
   Client& client = it->second;
   if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) flush(fd, client);
   exchange(fd, client);
+  resumeStream(fd, client);
   settle(fd, client);
+}
+
+// A stream whose client has taken half of its queue after a refused line may push again.
+void ControlServer::resumeStream(int fd, Client& client) {
+  if (!client.stream || !client.streamRefused || client.broken ||
+      client.pending() * 2 > limits_.maxStreamQueue) {
+    return;
+  }
+  client.streamRefused = false;
+  client.stream->drained();
+  flush(fd, client);
 }
 
 // Answers what was received and reads more, as far as the client's pending output allows, and
@@ -161,6 +207,15 @@ bool ControlServer::mayRead(const Client& client) const {
          client.pending() < limits_.maxPendingOutput;
 }
 
+// Watches the client's socket for what it waits on: requests, and room for pending output.
+void ControlServer::watchFor(int fd, Client& client) {
+  const std::uint32_t events =
+      (mayRead(client) ? EPOLLIN : 0U) | (client.pending() > 0 ? EPOLLOUT : 0U);
+  if (events == client.watched) return;
+  client.watched = events;
+  loop_.fdIs(fd, events, [this, fd](std::uint32_t ready) { serve(fd, ready); });
+}
+
 // Reads one chunk; false when nothing more can be read now.
 bool ControlServer::readSome(int fd, Client& client) {
   char buffer[readChunkBytes];
@@ -184,7 +239,7 @@ void ControlServer::answerReceived(Client& client) {
   while (!client.closing && client.pending() < limits_.maxPendingOutput) {
     const std::size_t end = client.in.find('\n', begin);
     if (end == std::string::npos || end - begin > velaclock::maxRequestBytes) break;
-    client.out += replyLine(std::string_view(client.in).substr(begin, end - begin));
+    client.out += replyLine(client, std::string_view(client.in).substr(begin, end - begin));
     client.lastActivity = Kel::System::currentTime();
     begin = end + 1;
   }
@@ -200,26 +255,26 @@ void ControlServer::answerReceived(Client& client) {
 
 // Once a client has shut its writing side and every complete request is answered, a last one
 // without its newline is answered too (as `nc -N` or a shell pipe sends it); the connection then
-// closes when everything is written.
+// closes when everything is written, unless it has become a stream, which goes on.
 void ControlServer::answerLastAtEnd(Client& client) {
   if (!client.peerClosed || client.closing || client.in.find('\n') != std::string::npos) return;
   if (!client.in.empty()) {
-    client.out += replyLine(client.in);
+    client.out += replyLine(client, client.in);
     client.lastActivity = Kel::System::currentTime();
     client.in.clear();
   }
-  client.closing = true;
+  client.closing = !client.stream;
 }
 
 // The reply line to one request line. Nothing a request or the handler does, rendering the reply
 // included, may end the daemon: every failure becomes an error reply.
-std::string ControlServer::replyLine(std::string_view request) {
+std::string ControlServer::replyLine(Client& client, std::string_view request) {
   try {
     const nlohmann::json parsed = nlohmann::json::parse(request, nullptr, false);
     if (parsed.is_discarded() || !parsed.is_object()) {
       return replyText(errorReply("request is not a JSON object on one line"));
     }
-    return replyText(handler_(parsed));
+    return replyText(handler_(parsed, *client.connection));
   } catch (const std::exception& error) {
     return replyText(errorReply(error.what()));
   }
@@ -250,12 +305,7 @@ void ControlServer::settle(int fd, Client& client) {
   if (client.broken || (client.closing && client.pending() == 0)) {
     drop(fd);
   } else {
-    const std::uint32_t events =
-        (mayRead(client) ? EPOLLIN : 0U) | (client.pending() > 0 ? EPOLLOUT : 0U);
-    if (events != client.watched) {
-      client.watched = events;
-      loop_.fdIs(fd, events, [this, fd](std::uint32_t ready) { serve(fd, ready); });
-    }
+    watchFor(fd, client);
   }
   armIdleTimer();
 }
@@ -263,7 +313,9 @@ void ControlServer::settle(int fd, Client& client) {
 void ControlServer::drop(int fd) {
   loop_.fdDel(fd);
   close(fd);
-  clients_.erase(fd);
+  const auto it = clients_.find(fd);
+  if (it != clients_.end() && it->second.stream) --streams_;
+  clients_.erase(it);
 }
 
 // Closes a client's connection, telling it why unless a reply is half written.
@@ -297,6 +349,7 @@ bool ControlServer::evictQuietest() {
 // timeout is idle. Eviction follows it too, so a client exempted here (a subscriber to a change
 // stream, which may rightly stay quiet) is neither dropped nor evicted.
 Kel::Seconds ControlServer::idleDeadline(const Client& client) const {
+  if (client.stream) return Kel::infiniteTime;
   return client.lastActivity + limits_.idleTimeout;
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,28 @@ struct ControlLimits {
   std::size_t maxClients = velaclock::maxClients;
   std::size_t maxPendingOutput = velaclock::maxPendingReplyBytes;  // bytes
   Kel::Seconds idleTimeout = velaclock::idleSeconds;               // s on the activity clock
+  std::size_t maxStreamQueue = velaclock::maxStreamQueueBytes;     // bytes queued for a stream
+};
+
+// A connection turned into a stream of lines that the daemon pushes to its client (a change
+// subscription). It lives as long as the connection.
+class Stream {
+ public:
+  virtual ~Stream() = default;
+  // The client has taken what was queued since a line was refused: there is room again.
+  virtual void drained() = 0;
+};
+
+// What a request handler may do with the connection it answers, beyond replying.
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  // Turns the connection into `stream`'s, after the reply to this request. False, and nothing
+  // changes, when as many streams run as may (one slot always stays for other clients).
+  virtual bool streamIs(std::unique_ptr<Stream> stream) = 0;
+  // Queues one line for the client of a stream. False, and nothing queued, while its queue is
+  // full; the stream hears drained() once the client has caught up.
+  virtual bool push(const nlohmann::ordered_json& line) = 0;
 };
 
 // Serves the control protocol on a Unix stream socket, on the event thread: one JSON request per
@@ -27,7 +50,8 @@ struct ControlLimits {
 // connection goes on; an over-long one closes it.
 class ControlServer {
  public:
-  using Handler = std::function<nlohmann::ordered_json(const nlohmann::json& request)>;
+  using Handler = std::function<nlohmann::ordered_json(const nlohmann::json& request,
+                                                       Connection& connection)>;
 
   using Limits = ControlLimits;
 
@@ -42,7 +66,12 @@ class ControlServer {
   const std::filesystem::path& socketPath() const { return socketPath_; }
 
  private:
+  class ClientConnection;
   struct Client {
+    Client(ControlServer& server, int fd);
+    std::unique_ptr<ClientConnection> connection;
+    std::unique_ptr<Stream> stream;  // set when the connection became a stream
+    bool streamRefused = false;      // a line was refused; drained() is owed
     std::string in;               // received, not yet answered
     std::string out;              // replies from `sent` on wait for the socket
     std::size_t sent = 0;         // bytes of `out` already written
@@ -64,7 +93,9 @@ class ControlServer {
   bool readSome(int fd, Client& client);
   void answerReceived(Client& client);
   void answerLastAtEnd(Client& client);
-  std::string replyLine(std::string_view request);
+  std::string replyLine(Client& client, std::string_view request);
+  void resumeStream(int fd, Client& client);
+  void watchFor(int fd, Client& client);
   void flush(int fd, Client& client);
   void settle(int fd, Client& client);
   void drop(int fd);
@@ -81,6 +112,7 @@ class ControlServer {
   int listener_ = -1;
   std::map<int, Client> clients_;
   Kel::Ptr<IdleTimer> idleTimer_;
+  std::size_t streams_ = 0;
 };
 
 // The reply to a request that failed.

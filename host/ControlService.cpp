@@ -10,6 +10,7 @@
 #include "Kel/Trace.h"
 #include "host/ControlServer.h"
 #include "host/EntityJson.h"
+#include "host/Watch.h"
 
 namespace velaclockd {
 
@@ -115,6 +116,17 @@ ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database)
     : database_(std::move(database)) {}
 
 nlohmann::ordered_json ControlService::handle(const nlohmann::json& request) {
+  // A connection that refuses to become a stream.
+  class NoConnection : public Connection {
+   public:
+    bool streamIs(std::unique_ptr<Stream>) override { return false; }
+    bool push(const nlohmann::ordered_json&) override { return false; }
+  } none;
+  return handle(request, none);
+}
+
+nlohmann::ordered_json ControlService::handle(const nlohmann::json& request,
+                                              Connection& connection) {
   try {
     const std::string op = stringMember(request, "op");
     if (op == "get") return get(request);
@@ -123,7 +135,8 @@ nlohmann::ordered_json ControlService::handle(const nlohmann::json& request) {
     if (op == "trace") return trace(request);
     if (op == "regs") return regs(request);
     if (op == "paths") return paths(request);
-    throw Refused("unknown op `" + op + "`: expected get, set, del, trace, regs or paths");
+    if (op == "watch") return watch(request, connection);
+    throw Refused("unknown op `" + op + "`: expected get, set, del, trace, regs, paths or watch");
   } catch (const Refused& refused) {
     return errorReply(refused.what());
   }
@@ -214,6 +227,33 @@ nlohmann::ordered_json ControlService::paths(const nlohmann::json&) {
   }
   auto reply = ok();
   reply["paths"] = std::move(list);
+  return reply;
+}
+
+// Turns the connection into a stream of the changes of the entities at the paths asked for (every
+// path when none is), once every path is known.
+nlohmann::ordered_json ControlService::watch(const nlohmann::json& request,
+                                             Connection& connection) {
+  Watch::Watched watched;
+  const auto it = request.find("paths");
+  if (it != request.end() && !it->is_array()) throw Refused("`paths` must be a list of paths");
+  if (it == request.end() || it->empty()) {
+    for (const auto& [path, entity] : database_->storedEntities())
+      watched.emplace_back(path, entity);
+  } else {
+    for (const auto& path : *it) {
+      if (!path.is_string()) throw Refused("`paths` must be a list of paths");
+      auto entity = database_->storedEntity(path.get<std::string>());
+      if (!entity) throw Refused("no entity at path `" + path.get<std::string>() + "`");
+      watched.emplace_back(path.get<std::string>(), std::move(entity));
+    }
+  }
+  nlohmann::ordered_json reply = ok();
+  reply["watching"] = nlohmann::ordered_json::array();
+  for (const auto& [path, entity] : watched) reply["watching"].push_back(path);
+  if (!connection.streamIs(std::make_unique<Watch>(connection, std::move(watched)))) {
+    throw Refused("too many watchers: one connection always stays for other clients");
+  }
   return reply;
 }
 

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Corral/EntityManager.h"
+#include "host/ControlServer.h"
 
 namespace velaclockd {
 
@@ -12,6 +13,8 @@ class ControlService {
  public:
   explicit ControlService(Kel::Ptr<Corral::EntityManager> database);
 
+  nlohmann::ordered_json handle(const nlohmann::json& request, Connection& connection);
+  // Answers a request that comes on no connection; it cannot become a stream.
   nlohmann::ordered_json handle(const nlohmann::json& request);
 
  private:
@@ -21,6 +24,7 @@ class ControlService {
   nlohmann::ordered_json trace(const nlohmann::json& request);
   nlohmann::ordered_json regs(const nlohmann::json& request);
   nlohmann::ordered_json paths(const nlohmann::json& request);
+  nlohmann::ordered_json watch(const nlohmann::json& request, Connection& connection);
 
   Kel::Ptr<Kel::Entity> entityAt(const nlohmann::json& request) const;
 

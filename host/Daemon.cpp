@@ -150,8 +150,9 @@ int runDaemon(const Options& options) {
     install(description, *database, velaclock::runtimeDirectory() / options.instance);
     server = std::make_unique<ControlServer>(
         socketOf(options),
-        [service = ControlService(database)](const nlohmann::json& request) mutable {
-          return service.handle(request);
+        [service = ControlService(database)](const nlohmann::json& request,
+                                             Connection& connection) mutable {
+          return service.handle(request, connection);
         },
         Kel::ActivityFacility::manager());
   } catch (const std::exception& error) {

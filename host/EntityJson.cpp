@@ -18,8 +18,10 @@ nlohmann::ordered_json number(const std::string& text, Base... base) {
   return text;
 }
 
-nlohmann::ordered_json valueToJson(const Kel::AttributeDescriptor& attribute,
-                                   const Kel::PtrInterface& entity) {
+}  // namespace
+
+nlohmann::ordered_json attributeToJson(const Kel::AttributeDescriptor& attribute,
+                                       const Kel::PtrInterface& entity) {
   if (attribute.kind == Kel::ValueKind::reference) {
     const auto target = attribute.reference(entity);
     return target ? entityToJson(*target) : nlohmann::ordered_json(nullptr);
@@ -48,15 +50,13 @@ nlohmann::ordered_json valueToJson(const Kel::AttributeDescriptor& attribute,
   return text;
 }
 
-}  // namespace
-
 nlohmann::ordered_json entityToJson(const Kel::PtrInterface& entity) {
   const Kel::TypeInfo& type = entity.fwkType();
   nlohmann::ordered_json json = nlohmann::ordered_json::object();
   json["type"] = type.name();
   if (const auto* named = dynamic_cast<const Kel::Entity*>(&entity)) json["name"] = named->name();
   for (const auto& attribute : type.attributes()) {
-    json[attribute.name] = valueToJson(attribute, entity);
+    json[attribute.name] = attributeToJson(attribute, entity);
   }
   for (const auto& collection : type.collections()) {
     nlohmann::ordered_json entries = nlohmann::ordered_json::object();

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Kel/PtrInterface.h"
+#include "Kel/TypeInfo.h"
 
 namespace velaclockd {
 
@@ -11,5 +12,8 @@ namespace velaclockd {
 // references as the referenced entity inline or null) and every collection as an object keyed by
 // entry name. The shape loads back as a platform description's entity.
 nlohmann::ordered_json entityToJson(const Kel::PtrInterface& entity);
+// One attribute of `entity`, as entityToJson shows it.
+nlohmann::ordered_json attributeToJson(const Kel::AttributeDescriptor& attribute,
+                                       const Kel::PtrInterface& entity);
 
 }  // namespace velaclockd

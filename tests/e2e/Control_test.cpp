@@ -8,38 +8,11 @@
 #include <nlohmann/json.hpp>
 
 #include "e2e/Process.h"
+#include "e2e/RawConnection.h"
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// A raw connection to the control socket, for requests velaclockctl would never send.
-class RawConnection {
- public:
-  explicit RawConnection(const std::filesystem::path& socket)
-      : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~RawConnection() { close(fd_); }
-  bool connected() const { return connected_; }
-  void send(const std::string& bytes) {
-    ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
-  }
-  // The next reply line, or "" when the daemon closed the connection.
-  std::string reply() {
-    std::string line;
-    char c;
-    while (read(fd_, &c, 1) == 1 && c != '\n') line += c;
-    return line;
-  }
-
- private:
-  int fd_;
-  bool connected_ = false;
-};
 
 }  // namespace
 

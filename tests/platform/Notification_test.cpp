@@ -150,3 +150,38 @@ TEST(Notification, NestedChangesAndALostNotifierStaySafe) {
   EXPECT_EQ(box, nullptr);
   EXPECT_EQ(inner->heard.size(), 2u);  // unbound before its turn
 }
+
+TEST(Notification, ReactorsThatHearFirstStandBeforeTheOthers) {
+  auto item = makePtr<Item>("a");
+  std::vector<int> order;
+  auto acting = makePtr<Recorder>(item, &order, 1);
+  const auto observer = [&](int tag) {
+    auto r = makePtr<Recorder>(nullptr, &order, tag);
+    r->hearsFirstIs(true);
+    r->notifierIs(item);
+    return r;
+  };
+  auto first = observer(2);
+  auto second = observer(3);
+  item->countIs(1);
+  EXPECT_EQ(order, (std::vector<int>{2, 3, 1}));
+
+  // An observer gone during a delivery leaves the others in place; one that joins during a
+  // delivery of the same notifier waits at the end, so that delivery skips and repeats nothing.
+  Ptr<Recorder> late;
+  first->action = [&] {
+    second.reset();
+    late = observer(4);
+  };
+  order.clear();
+  item->countIs(2);
+  EXPECT_EQ(order, (std::vector<int>{2, 1}));
+  first->action = nullptr;
+  order.clear();
+  item->countIs(3);
+  EXPECT_EQ(order, (std::vector<int>{2, 1, 4}));
+  auto fifth = observer(5);
+  order.clear();
+  item->countIs(4);
+  EXPECT_EQ(order, (std::vector<int>{2, 5, 1, 4}));
+}

@@ -50,10 +50,14 @@ class PtrInterface {
 
 // The registration list of one notifier. Delivery walks it by index over the length it had when
 // delivery began; a reactor removed during delivery leaves a hole (compacted once the outermost
-// delivery ends), so no reactor is skipped, repeated or touched after it was freed.
+// delivery ends), so no reactor is skipped, repeated or touched after it was freed. Reactors that
+// hear first stand before the others.
 class PtrInterface::NotifieeList {
  public:
-  void add(NotifieeConst* notifiee);
+  // Adds a reactor after the others, or, when it hears first, after those that hear first too. A
+  // reactor that hears first but joins during a delivery of this list goes last, so that the
+  // delivery under way skips and repeats nothing.
+  void add(NotifieeConst* notifiee, bool first = false);
   void remove(NotifieeConst* notifiee);
   std::size_t size() const;  // registered reactors, holes excluded
   bool contains(const NotifieeConst* notifiee) const;
@@ -65,6 +69,7 @@ class PtrInterface::NotifieeList {
 
  private:
   std::vector<NotifieeConst*> slots_;
+  std::size_t firsts_ = 0;  // slots_[0, firsts_) hold the reactors that hear first
   int deliveries_ = 0;
   bool holes_ = false;
 };
@@ -78,6 +83,11 @@ class PtrInterface::NotifieeConst : public PtrInterface {
   void notifierIs(const Ptr<const PtrInterface>& notifier);
   bool isRegisteredNotifiee() const noexcept { return registered_; }
   void isRegisteredNotifieeIs(bool registered);
+  // An observer of changes (a watch that reports them, say) hears each change before the reactors
+  // that act on it, so that what it reports comes in the order the changes happened. Takes effect
+  // at the next registration.
+  bool hearsFirst() const noexcept { return hearsFirst_; }
+  void hearsFirstIs(bool first) noexcept { hearsFirst_ = first; }
   bool isZombie() const noexcept { return zombie_; }
   // True when a change of the notifier reaches onAttribute.
   bool isDeliverable() const noexcept { return registered_ && hasNotificationActive() && !zombie_; }
@@ -96,6 +106,7 @@ class PtrInterface::NotifieeConst : public PtrInterface {
   Ptr<const PtrInterface> notifier_;
   bool registered_ = false;
   bool zombie_ = false;
+  bool hearsFirst_ = false;
 };
 
 }  // namespace Kel

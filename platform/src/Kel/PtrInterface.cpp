@@ -54,8 +54,13 @@ void PtrInterface::notify(AttributeId attribute, const void* value) const {
   list.deliveryEnds();
 }
 
-void PtrInterface::NotifieeList::add(NotifieeConst* notifiee) {
-  slots_.push_back(notifiee);
+void PtrInterface::NotifieeList::add(NotifieeConst* notifiee, bool first) {
+  if (!first || deliveries_ > 0) {
+    slots_.push_back(notifiee);
+    return;
+  }
+  slots_.insert(slots_.begin() + static_cast<std::ptrdiff_t>(firsts_), notifiee);
+  ++firsts_;
 }
 
 void PtrInterface::NotifieeList::remove(NotifieeConst* notifiee) {
@@ -64,9 +69,10 @@ void PtrInterface::NotifieeList::remove(NotifieeConst* notifiee) {
   if (deliveries_ > 0) {
     *it = nullptr;
     holes_ = true;
-  } else {
-    slots_.erase(it);
+    return;
   }
+  if (static_cast<std::size_t>(it - slots_.begin()) < firsts_) --firsts_;
+  slots_.erase(it);
 }
 
 std::size_t PtrInterface::NotifieeList::size() const {
@@ -80,6 +86,8 @@ bool PtrInterface::NotifieeList::contains(const NotifieeConst* notifiee) const {
 
 void PtrInterface::NotifieeList::deliveryEnds() {
   if (--deliveries_ > 0 || !holes_) return;
+  const auto firstEnd = slots_.begin() + static_cast<std::ptrdiff_t>(firsts_);
+  firsts_ -= static_cast<std::size_t>(std::count(slots_.begin(), firstEnd, nullptr));
   std::erase(slots_, nullptr);
   holes_ = false;
 }
@@ -92,7 +100,7 @@ void PtrInterface::NotifieeConst::notifierIs(const Ptr<const PtrInterface>& noti
   if (previous) previous->notifiees_->remove(this);
   if (notifier_) {
     if (!notifier_->notifiees_) notifier_->notifiees_ = new NotifieeList;
-    notifier_->notifiees_->add(this);
+    notifier_->notifiees_->add(this, hearsFirst_);
   }
 }
 
@@ -102,7 +110,7 @@ void PtrInterface::NotifieeConst::isRegisteredNotifieeIs(bool registered) {
   if (!notifier_) return;
   if (registered) {
     if (!notifier_->notifiees_) notifier_->notifiees_ = new NotifieeList;
-    notifier_->notifiees_->add(this);
+    notifier_->notifiees_->add(this, hearsFirst_);
   } else {
     notifier_->notifiees_->remove(this);
   }

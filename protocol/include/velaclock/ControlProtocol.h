@@ -12,6 +12,13 @@
 //             {"op":"trace","filter":F}
 //             {"op":"regs","ham":H}
 //             {"op":"paths"}
+//             {"op":"watch","paths":[P,...]}  (all paths when empty or absent)
+//   A watch turns the connection into a stream: after its reply, one line per change of the
+//   watched entities or of their entries at any depth,
+//     {"event":"change","path":P,["within":[{"collection":C,"key":K},...],]
+//      "attribute":A,"value":V}  or  ...,"collection":C,"key":K,"entry":{...} or null}
+//   and, when the watcher fell behind and lines were dropped,
+//     {"event":"overflow","missed":N} then {"event":"snapshot","path":P,"entity":{...}} per path.
 //   replies:  {"ok":true, ...} or {"ok":false,"error":"what was wrong, where, what was expected"},
 //             always valid UTF-8 (text that is not is sent with U+FFFD in its place)
 //
@@ -37,8 +44,11 @@ inline constexpr std::size_t maxRequestBytes = std::size_t{64} * 1024;
 inline constexpr std::size_t maxPendingReplyBytes = std::size_t{4} * 1024 * 1024;
 // Connections served at once.
 inline constexpr std::size_t maxClients = 16;
-// How long a connection may stay without a complete request and without taking a reply.
+// How long a connection may stay without a complete request and without taking a reply (a stream
+// may stay quiet).
 inline constexpr double idleSeconds = 30.0;
+// Lines queued for one stream before further ones are dropped and counted.
+inline constexpr std::size_t maxStreamQueueBytes = std::size_t{256} * 1024;
 
 // The directory of the daemon's sockets: $XDG_RUNTIME_DIR/velaclock, else /tmp/velaclock-<uid>.
 std::filesystem::path runtimeDirectory();

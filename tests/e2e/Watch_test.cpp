@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "e2e/Process.h"
+#include "e2e/RawConnection.h"
+
+namespace {
+using Json = nlohmann::ordered_json;
+
+// The next stream line of `watcher` as JSON (null when none came).
+Json next(RawConnection& watcher) {
+  const std::string line = watcher.reply();
+  return line.empty() ? Json() : Json::parse(line);
+}
+}  // namespace
+
+// Changes arrive in the order they happen: the operator's set first, then the agent's route.
+TEST(Watch, AWatcherSeesASetAndWhatTheAgentDoesAboutItInOrder) {
+  Instance instance;
+  Daemon daemon = instance.daemon();
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  RawConnection watcher(instance.socket());
+  watcher.send(R"({"op":"watch","paths":["hardware/strobe/sink/cliConfig/FixedSystem",)"
+               R"("hardware/clockmux/status/FixedSystem"]})"
+               "\n");
+  EXPECT_EQ(next(watcher)["watching"].size(), 2u);
+
+  ASSERT_EQ(instance
+                .ctl({"set", "hardware/strobe/sink/cliConfig/FixedSystem", "cliConfig",
+                      "asic1/pps-in", "sourceName=fpgaPpsMux"})
+                .status,
+            0);
+  const Json added = next(watcher);
+  EXPECT_EQ(added["collection"], "cliConfig");
+  EXPECT_EQ(added["key"], "asic1/pps-in");
+  const Json wanted = next(watcher);
+  EXPECT_EQ(wanted["within"][0]["key"], "asic1/pps-in");
+  EXPECT_EQ(wanted["attribute"], "sourceName");
+  EXPECT_EQ(wanted["value"], "fpgaPpsMux");
+  const Json routed = next(watcher);  // the agent's route, after the change that asked for it
+  EXPECT_EQ(routed["path"], "hardware/clockmux/status/FixedSystem");
+  EXPECT_EQ(routed["within"][0]["key"], "asicPpsMux");
+  EXPECT_EQ(routed["attribute"], "sourceSelect");
+  EXPECT_EQ(routed["value"], "fpgaPpsMux");
+
+  RawConnection bad(instance.socket());
+  bad.send(R"({"op":"watch","paths":["no/such/path"]})"
+           "\n");
+  EXPECT_NE(bad.reply().find("no entity at path `no/such/path`"), std::string::npos);
+}
+
+// A watcher that stops reading loses lines, not the daemon's time; it learns what it missed.
+TEST(Watch, AWatcherThatDoesNotReadFallsBehindAloneAndIsToldWhatItMissed) {
+  Instance instance;
+  Daemon daemon = instance.daemon();
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  RawConnection watcher(instance.socket());
+  watcher.send(R"({"op":"watch","paths":["hardware/strobe/source/cliConfig/FixedSystem"]})"
+               "\n");
+  ASSERT_EQ(next(watcher)["ok"], true);
+
+  RawConnection writer(instance.socket());
+  constexpr int sets = 4000;
+  std::string requests;
+  for (int i = 1; i <= sets; ++i) {  // each a change: the default adjustment is 0
+    requests += R"({"op":"set","path":"hardware/strobe/source/cliConfig/FixedSystem",)"
+                R"("collection":"cliConfig","key":"system/gps1","attributes":)"
+                R"({"configuredAdjustment":")" +
+                std::to_string(i) + "\"}}\n";
+  }
+  writer.send(requests);
+  for (int i = 0; i < sets; ++i) ASSERT_NE(writer.reply().find("\"ok\":true"), std::string::npos);
+  const CommandResult get = instance.ctl({"get", "hardware/ppsWaiter/config"});
+  EXPECT_EQ(get.status, 0) << get.err;
+
+  int changes = 0;
+  Json line;
+  while ((line = next(watcher))["event"] == "change") ++changes;
+  EXPECT_GT(changes, 0);
+  EXPECT_LT(changes, sets);
+  ASSERT_EQ(line["event"], "overflow");
+  EXPECT_EQ(changes + line["missed"].get<int>(), sets);  // each set is a change, heard or missed
+  const Json snapshot = next(watcher);
+  EXPECT_EQ(snapshot["event"], "snapshot");
+  EXPECT_EQ(snapshot["entity"]["cliConfig"]["system/gps1"]["configuredAdjustment"], sets);
+}
