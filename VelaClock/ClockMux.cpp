@@ -8,6 +8,7 @@ namespace VelaClockAgent {
 
 Kel::Ptr<Fru::Ham> clockMuxHam;
 Kel::Ptr<Fru::HamImpl> clockMuxHamImpl;
+const Kel::String clockMuxHamName = "IntelGpioHam";
 
 namespace {
 
@@ -20,9 +21,6 @@ constexpr const char* handleInitializedSignature =
 
 // Lines of one operation, each beginning with its name and "(): "; numbers in hexadecimal.
 #define MUX_TRACE(operation) KEL_TRACE_FOR(agentTrace(), 0, operation) << operation << "(): "
-
-// The Ham type of the GPIO controller that holds the mux control registers.
-constexpr auto gpioControllerHamType = static_cast<Fru::HamType>(5);
 
 // How an entity is shown in a trace: its address, and its name when it has one.
 struct Reference {
@@ -166,7 +164,8 @@ void MuxDirMonitorSm::handleMuxConfigDir() {
   const bool simulation = isSimulatedSystem();
   MUX_TRACE("handleMuxConfigDir") << handleDirSignature << " simulation is " << simulation;
   if (!simulation && !clockMuxHamImpl) {
-    clockMuxHam = Kel::makePtr<Fru::Ham>("IntelGpioHam", gpioControllerHamType, nullptr, 0, 0, "");
+    clockMuxHam =
+        Kel::makePtr<Fru::Ham>(clockMuxHamName, Fru::HamType::gpioController, nullptr, 0, 0, "");
     clockMuxHam->hasNotificationActiveIs(true);
     clockMuxHamImpl = clockMuxHam->hamImpl();
     clockMuxHamImpl->hamIs(clockMuxHam);

@@ -14,6 +14,8 @@ namespace VelaClockAgent {
 // the program ends.
 extern Kel::Ptr<Fru::Ham> clockMuxHam;
 extern Kel::Ptr<Fru::HamImpl> clockMuxHamImpl;
+// The name of that Ham.
+extern const Kel::String clockMuxHamName;
 
 // Switches the mux `mux` to its source `sourceSelect`: rewrites the source-select bits of its
 // control register (read, modify, write), records the source in its status entry, and reads the

@@ -312,6 +312,33 @@ void Agent::releaseRelay(const Corral::EntityManager& entityManager) {
                                              : " released");
 }
 
+Clock::Mux::RoutePlan Agent::planRoute(const Corral::EntityManager& database,
+                                       const Kel::String& sink, const Kel::String& source) {
+  const auto pathOf = [](std::string_view attribute) {
+    return std::find_if(std::begin(directories_), std::end(directories_),
+                        [&](const Directory& d) { return d.name == attribute; })
+        ->path;
+  };
+  const auto muxes =
+      lookUp<const Hardware::ClockMux::MuxConfigDir>(database, pathOf("muxConfigDir"));
+  if (!muxes) {
+    Clock::Mux::RoutePlan none;
+    none.failure = "the mux configuration is not mounted";
+    return none;
+  }
+  Clock::Mux::RoutePlan plan = VelaClockAgent::planRoute(sink, source, muxes);
+  const auto strobeSinks =
+      lookUp<const Hardware::Strobe::SinkConfigDir>(database, pathOf("strobeSinkConfigDir"));
+  const auto freqSinks =
+      lookUp<const Hardware::Freq::SinkConfigDir>(database, pathOf("freqSinkConfigDir"));
+  if (strobeSinks && strobeSinks->sinkConfig(sink)) {
+    plan.sinkCliConfigPath = pathOf("strobeSinkCliConfigDir");
+  } else if (freqSinks && freqSinks->sinkConfig(sink)) {
+    plan.sinkCliConfigPath = pathOf("freqSinkCliConfigDir");
+  }
+  return plan;
+}
+
 void Agent::ppsWaiterTimestampsIs(const Kel::Ptr<PpsWaiterTimestamps>& table) {
   ppsWaiterTimestamps_ = table;
 }
@@ -336,3 +363,8 @@ const Kel::TypeInfo& Agent::typeInfo() {
 extern "C" const CAgentFactory kelAgentFactory = [](const Kel::String& name) -> Kel::Ptr<CAgent> {
   return VelaClockAgent::agentFactory(name);
 };
+
+extern "C" const CAgentRoutePlanner kelAgentRoutePlanner =
+    [](const Corral::EntityManager& database, const Kel::String& sink, const Kel::String& source) {
+      return VelaClockAgent::Agent::planRoute(database, sink, source);
+    };

@@ -139,6 +139,11 @@ class Agent : public CAgent {
 
   static const Kel::TypeInfo& typeInfo();
 
+  // How the agent would route `source` to `sink` in `database`, programming nothing (the plan
+  // velaclockd explains with `velaclockctl route`).
+  static Clock::Mux::RoutePlan planRoute(const Corral::EntityManager& database,
+                                         const Kel::String& sink, const Kel::String& source);
+
  private:
   // When mount completion looks a directory up: the required ones first, then the clocking ones
   // (optional), then the PPS waiter's entities (optional).

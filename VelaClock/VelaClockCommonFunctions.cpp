@@ -54,23 +54,30 @@ void dumpMuxesToSetupVector(std::vector<MuxSetupInfo> list) {
 
 namespace {
 
-// The lines of the route search, all under the operation's name.
-#define ROUTE_TRACE                                                          \
-  KEL_TRACE_FOR(agentTrace(), 0, "setupMuxesForSink") << "setupMuxesForSink" \
-                                                      << "(): "
+// The lines of the route search, all under the operation's name; a search that only explains a
+// route (nothing is programmed) traces nothing.
+#define ROUTE_TRACE_IF(traced)                                                   \
+  if (!(traced) || !agentTrace().enabled(0)) {                                   \
+  } else                                                                         \
+    ::Kel::TraceHelper(agentTrace(), 0, __FILE__, __LINE__, "setupMuxesForSink") \
+        << "setupMuxesForSink"                                                   \
+        << "(): "
+#define ROUTE_TRACE ROUTE_TRACE_IF(true)
 
 // True when the mux at the end of the list offers the source; otherwise appends its mux sources
 // one level further down and says whether there were any.
 bool searchOneMux(std::vector<MuxSetupInfo>& muxesToSetup, const Kel::String& sourceName,
-                  const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
+                  const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir, bool traced,
                   bool& foundNextLevelMux) {
   const MuxSetupInfo current = muxesToSetup.back();
   const auto* mux = getMuxByName(current.name, muxConfigDir);
-  ROUTE_TRACE << "starting to process muxName " << current.name << " at level " << current.level;
+  ROUTE_TRACE_IF(traced) << "starting to process muxName " << current.name << " at level "
+                         << current.level;
   const std::vector<Kel::String> sources = getMuxSources(mux);
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    ROUTE_TRACE << "Checking source[" << i << "] of total " << sources.size() << " name is "
-                << sources[i] << " if it is matching sourceName=" << sourceName;
+    ROUTE_TRACE_IF(traced) << "Checking source[" << i << "] of total " << sources.size()
+                           << " name is " << sources[i]
+                           << " if it is matching sourceName=" << sourceName;
     if (sources[i] == sourceName) return true;
   }
   foundNextLevelMux = false;
@@ -95,7 +102,8 @@ bool onSearchedPath(const std::vector<MuxSetupInfo>& muxesToSetup,
 }  // namespace
 
 RouteSearch searchRoute(const Kel::String& sinkName, const Kel::String& sourceName,
-                        const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir) {
+                        const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
+                        bool traced) {
   RouteSearch search;
   const auto* sinkMux = getMuxForSink(sinkName, muxConfigDir);
   if (!sinkMux) {
@@ -104,8 +112,11 @@ RouteSearch searchRoute(const Kel::String& sinkName, const Kel::String& sourceNa
   }
   auto& muxesToSetup = search.muxesToSetup;
   muxesToSetup.push_back({sinkMux->name(), 1});
-  ROUTE_TRACE << "Line=" << 128 << " muxesToSetup at this point is:";
-  dumpMuxesToSetupVector(muxesToSetup);
+  // The fixed line numbers in these texts are part of the agent's traces, which tools match on.
+  ROUTE_TRACE_IF(traced) << "Line=" << 128 << " muxesToSetup at this point is:";
+  if (traced) {
+    dumpMuxesToSetupVector(muxesToSetup);
+  }
 
   // Each mux is searched once, so the search ends. `searched` tells, for each element of
   // muxesToSetup, whether it was searched: one met again at the end has had all its mux sources
@@ -124,8 +135,9 @@ RouteSearch searchRoute(const Kel::String& sinkName, const Kel::String& sourceNa
     }
     searched.back() = true;
     visited.insert(name);
+    search.searched.push_back(name);
     bool foundNextLevelMux = false;
-    if (searchOneMux(muxesToSetup, sourceName, muxConfigDir, foundNextLevelMux)) {
+    if (searchOneMux(muxesToSetup, sourceName, muxConfigDir, traced, foundNextLevelMux)) {
       search.offeringMux = name;
       return search;
     }
@@ -144,27 +156,60 @@ RouteSearch searchRoute(const Kel::String& sinkName, const Kel::String& sourceNa
 namespace {
 
 // Switches each mux of the route, farthest first; each parent selects its child by name.
-void programRoute(std::vector<MuxSetupInfo> muxesToSetup, const Kel::String& sourceName,
+void programRoute(const std::vector<MuxSelection>& route,
                   const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
                   const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir) {
-  Kel::String selection = sourceName;
-  while (!muxesToSetup.empty()) {
-    const MuxSetupInfo e = muxesToSetup.back();
-    muxesToSetup.pop_back();
-    ROUTE_TRACE << "setting the mux \"" << e.name << "\" to select the source \"" << selection
+  for (const MuxSelection& step : route) {
+    ROUTE_TRACE << "setting the mux \"" << step.mux << "\" to select the source \"" << step.source
                 << "\"";
-    setupMuxToSelectSource(e.name, selection, muxConfigDir, muxStatusDir);
-    if (e.level > 1) {
-      selection = e.name;
+    setupMuxToSelectSource(step.mux, step.source, muxConfigDir, muxStatusDir);
+    // "vecgtor": the agent's own text, kept as tools match on it.
+    if (step.level > 1) {
       ROUTE_TRACE << "Removing other muxes at the same level from the vecgtor";
-      while (!muxesToSetup.empty() && muxesToSetup.back().level == e.level) {
-        muxesToSetup.pop_back();
-      }
     }
   }
 }
 
 }  // namespace
+
+std::vector<MuxSelection> routeSelections(std::vector<MuxSetupInfo> muxesToSetup,
+                                          const Kel::String& sourceName) {
+  std::vector<MuxSelection> route;
+  Kel::String selection = sourceName;
+  while (!muxesToSetup.empty()) {
+    const MuxSetupInfo e = muxesToSetup.back();
+    muxesToSetup.pop_back();
+    route.push_back({e.name, selection, e.level});
+    if (e.level > 1) {
+      selection = e.name;
+      // The others of its level were appended beside it and never searched.
+      while (!muxesToSetup.empty() && muxesToSetup.back().level == e.level) {
+        muxesToSetup.pop_back();
+      }
+    }
+  }
+  return route;
+}
+
+Clock::Mux::RoutePlan planRoute(
+    const Kel::String& sinkName, const Kel::String& sourceName,
+    const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir) {
+  RouteSearch search = searchRoute(sinkName, sourceName, muxConfigDir, false);
+  Clock::Mux::RoutePlan plan;
+  plan.failure = search.failure;
+  plan.searched = search.searched;
+  if (!search.failure.empty()) return plan;
+  for (const MuxSelection& step : routeSelections(std::move(search.muxesToSetup), sourceName)) {
+    const auto config = muxConfigDir->muxConfig(step.mux);
+    const auto source = config->source(step.source);
+    const Clock::Mux::AccessMethod method = config->muxAccessMethod();
+    plan.steps.push_back({step.mux, step.source, config->controlRegister(),
+                          static_cast<std::uint8_t>(config->bitMask()),
+                          static_cast<std::uint8_t>(source ? source->bitValue() : 0), method,
+                          method == Clock::Mux::AccessMethod::clockMuxHam ? clockMuxHamName : ""});
+  }
+  return plan;
+}
 
 // By value, as the routing interface is.
 // NOLINTBEGIN(performance-unnecessary-value-param)
@@ -183,7 +228,8 @@ bool setupMuxesForSink(Kel::String sinkName, Kel::String sourceName,
   ROUTE_TRACE << "mux \"" << route.offeringMux << "\" has the sourceName=" << sourceName;
   ROUTE_TRACE << "Line=" << 152 << " muxesToSetup at this point is:";
   dumpMuxesToSetupVector(route.muxesToSetup);
-  programRoute(std::move(route.muxesToSetup), sourceName, muxConfigDir, muxStatusDir);
+  programRoute(routeSelections(std::move(route.muxesToSetup), sourceName), muxConfigDir,
+               muxStatusDir);
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "Clock/Mux/RoutePlan.h"
 #include "Hardware/ClockMux.h"
 
 namespace VelaClockAgent {
@@ -35,13 +36,36 @@ struct RouteSearch {
   std::vector<MuxSetupInfo> muxesToSetup;
   Kel::String offeringMux;
   std::string failure;
+  std::vector<Kel::String> searched;  // the muxes searched, in order
+};
+
+// One mux of a route to program, and the source it selects.
+struct MuxSelection {
+  Kel::String mux;
+  Kel::String source;
+  std::int32_t level = 0;
+  bool operator==(const MuxSelection&) const = default;
 };
 
 // Searches the mux configuration for the route that joins `sourceName` to `sinkName`: the sink's
 // mux first, then down the mux sources, newest appended first, backing up from dead ends, each
-// mux searched once. Traces every step.
+// mux searched once. Traces every step, unless `traced` is false.
 RouteSearch searchRoute(const Kel::String& sinkName, const Kel::String& sourceName,
-                        const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir);
+                        const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
+                        bool traced = true);
+
+// The muxes of a found route in the order they are programmed, farthest from the sink first,
+// each with the source it selects: the farthest selects `sourceName`, each other one the mux below
+// it, by name. The muxes searched beside the route are left out.
+std::vector<MuxSelection> routeSelections(std::vector<MuxSetupInfo> muxesToSetup,
+                                          const Kel::String& sourceName);
+
+// How `sourceName` would be routed to `sinkName`: the muxes of the route in programming order with
+// the bits each would be given, or why there is no route. Searches without tracing, programs
+// nothing.
+Clock::Mux::RoutePlan planRoute(
+    const Kel::String& sinkName, const Kel::String& sourceName,
+    const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir);
 
 // Finds the route from `sourceName` to `sinkName` and switches every mux on it, farthest first.
 // False on a simulated system (nothing done) and when no route exists (nothing programmed).

@@ -40,6 +40,8 @@ class Reply {
 
   // The member `name` when it is there with `shape`; throws NoDaemon otherwise.
   const Json& member(const char* name, Shape shape) const;
+  // Whether the reply has the member `name`, which member() then checks.
+  bool has(const char* name) const { return json_.contains(name); }
   // `value`, a part of this reply that `what` describes, when it has `shape`; throws NoDaemon.
   const Json& expect(const Json& value, Shape shape, std::string_view what) const;
 

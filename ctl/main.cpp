@@ -11,6 +11,7 @@
 
 #include "ctl/Client.h"
 #include "ctl/PpsRecord.h"
+#include "ctl/Route.h"
 #include "ctl/Show.h"
 #include "ctl/Watch.h"
 #include "velaclock/CommandLine.h"
@@ -33,6 +34,8 @@ struct Command {
   bool follow = false;
   bool json = false;
   std::vector<std::string> paths;  // watch
+  std::string sink, source;        // route
+  bool apply = false;
 };
 
 std::filesystem::path socketOf(const Command& command) {
@@ -170,6 +173,8 @@ int run(CLI::App& app, const Command& command) {
     printPaths(client.request({{"op", "paths"}}));
   } else if (name == "watch") {
     return watchChanges(client, command.paths, command.json);
+  } else if (name == "route") {
+    return explainRoute(client, command.sink, command.source, command.apply);
   }
   return exitOk;
 }
@@ -219,6 +224,11 @@ void defineCommandLine(CLI::App& app, Command& command) {
       "watch", "print each change of the entities at PATH... (all when none) as it happens");
   watch->add_option("PATH", command.paths);
   watch->add_flag("--json", command.json, "one JSON object per change");
+  auto* route = app.add_subcommand(
+      "route", "explain how SOURCE would reach SINK through the muxes; nothing is programmed");
+  route->add_option("SINK", command.sink)->required();
+  route->add_option("SOURCE", command.source)->required();
+  route->add_flag("--apply", command.apply, "then file SINK's source, as set would");
 }
 
 // The first command-line argument that is not valid UTF-8, shown with U+FFFD in place of what is

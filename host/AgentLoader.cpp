@@ -4,7 +4,7 @@
 
 namespace velaclockd {
 
-CAgentFactory loadAgentFactory(const std::filesystem::path& library) {
+AgentLibrary loadAgentLibrary(const std::filesystem::path& library) {
   // Never unloaded: the library registers its types with the process for as long as it runs.
   void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle) {
@@ -15,7 +15,9 @@ CAgentFactory loadAgentFactory(const std::filesystem::path& library) {
     throw AgentLoadError("the agent library " + library.string() +
                          " exports no agent factory `kelAgentFactory`");
   }
-  return *factory;
+  const auto* planner =
+      static_cast<const CAgentRoutePlanner*>(dlsym(handle, "kelAgentRoutePlanner"));
+  return AgentLibrary{*factory, planner ? *planner : nullptr};
 }
 
 }  // namespace velaclockd

@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "CAgent.h"
+#include "Clock/Mux/RoutePlan.h"
 
 namespace velaclockd {
 
@@ -13,8 +14,14 @@ class AgentLoadError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Loads the agent library at `library` (for the life of the process) and returns its factory,
-// the `kelAgentFactory` it exports. Throws AgentLoadError.
-CAgentFactory loadAgentFactory(const std::filesystem::path& library);
+// What an agent library exports: its factory `kelAgentFactory`, and, when it routes clock
+// signals, `kelAgentRoutePlanner` (else null).
+struct AgentLibrary {
+  CAgentFactory factory = nullptr;
+  CAgentRoutePlanner routePlanner = nullptr;
+};
+
+// Loads the agent library at `library` (for the life of the process). Throws AgentLoadError.
+AgentLibrary loadAgentLibrary(const std::filesystem::path& library);
 
 }  // namespace velaclockd

@@ -50,8 +50,8 @@ class Connection {
 // connection goes on; an over-long one closes it.
 class ControlServer {
  public:
-  using Handler = std::function<nlohmann::ordered_json(const nlohmann::json& request,
-                                                       Connection& connection)>;
+  using Handler =
+      std::function<nlohmann::ordered_json(const nlohmann::json& request, Connection& connection)>;
 
   using Limits = ControlLimits;
 
@@ -72,14 +72,14 @@ class ControlServer {
     std::unique_ptr<ClientConnection> connection;
     std::unique_ptr<Stream> stream;  // set when the connection became a stream
     bool streamRefused = false;      // a line was refused; drained() is owed
-    std::string in;               // received, not yet answered
-    std::string out;              // replies from `sent` on wait for the socket
-    std::size_t sent = 0;         // bytes of `out` already written
-    Kel::Seconds lastActivity{};  // of a complete request or of write progress
-    bool peerClosed = false;      // the client shut its writing side: answer, then close
-    bool closing = false;         // close once `out` is written
-    bool broken = false;          // the connection failed: close now
-    std::uint32_t watched = 0;    // events the loop watches for
+    std::string in;                  // received, not yet answered
+    std::string out;                 // replies from `sent` on wait for the socket
+    std::size_t sent = 0;            // bytes of `out` already written
+    Kel::Seconds lastActivity{};     // of a complete request or of write progress
+    bool peerClosed = false;         // the client shut its writing side: answer, then close
+    bool closing = false;            // close once `out` is written
+    bool broken = false;             // the connection failed: close now
+    std::uint32_t watched = 0;       // events the loop watches for
     std::size_t pending() const { return out.size() - sent; }
   };
   class IdleTimer;

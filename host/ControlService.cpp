@@ -10,6 +10,7 @@
 #include "Kel/Trace.h"
 #include "host/ControlServer.h"
 #include "host/EntityJson.h"
+#include "host/RouteExplanation.h"
 #include "host/Watch.h"
 
 namespace velaclockd {
@@ -112,8 +113,9 @@ std::string registersInHex(const Fru::SimRegisterBank& bank) {
 
 }  // namespace
 
-ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database)
-    : database_(std::move(database)) {}
+ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database,
+                               CAgentRoutePlanner routePlanner)
+    : database_(std::move(database)), routePlanner_(routePlanner) {}
 
 nlohmann::ordered_json ControlService::handle(const nlohmann::json& request) {
   // A connection that refuses to become a stream.
@@ -136,7 +138,9 @@ nlohmann::ordered_json ControlService::handle(const nlohmann::json& request,
     if (op == "regs") return regs(request);
     if (op == "paths") return paths(request);
     if (op == "watch") return watch(request, connection);
-    throw Refused("unknown op `" + op + "`: expected get, set, del, trace, regs, paths or watch");
+    if (op == "route") return route(request);
+    throw Refused("unknown op `" + op +
+                  "`: expected get, set, del, trace, regs, paths, watch or route");
   } catch (const Refused& refused) {
     return errorReply(refused.what());
   }
@@ -254,6 +258,32 @@ nlohmann::ordered_json ControlService::watch(const nlohmann::json& request,
   if (!connection.streamIs(std::make_unique<Watch>(connection, std::move(watched)))) {
     throw Refused("too many watchers: one connection always stays for other clients");
   }
+  return reply;
+}
+
+// Explains how the agent would route a source to a sink, programming nothing; with "apply", then
+// files the sink's wanted source as `set` would, which the agent routes.
+nlohmann::ordered_json ControlService::route(const nlohmann::json& request) {
+  if (!routePlanner_) throw Refused("the agent does not explain routes");
+  const std::string sink = stringMember(request, "sink");
+  const std::string source = stringMember(request, "source");
+  const auto apply = request.find("apply");
+  if (apply != request.end() && !apply->is_boolean())
+    throw Refused("`apply` must be true or false");
+  const Clock::Mux::RoutePlan plan = routePlanner_(*database_, sink, source);
+  nlohmann::ordered_json reply = explainRoute(plan);
+  if (apply == request.end() || !apply->get<bool>()) return reply;
+  if (!plan.failure.empty())
+    throw Refused("no route from " + source + " to " + sink + ": " + plan.failure +
+                  "; nothing applied");
+  if (plan.sinkCliConfigPath.empty())
+    throw Refused("no sink `" + sink + "` is configured; nothing applied");
+  set({{"op", "set"},
+       {"path", plan.sinkCliConfigPath},
+       {"collection", "cliConfig"},
+       {"key", sink},
+       {"attributes", {{"sourceName", source}}}});
+  reply["applied"] = plan.sinkCliConfigPath;
   return reply;
 }
 

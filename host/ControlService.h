@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "Clock/Mux/RoutePlan.h"
 #include "Corral/EntityManager.h"
 #include "host/ControlServer.h"
 
@@ -11,7 +12,9 @@ namespace velaclockd {
 // request is checked whole before anything changes: a refused one changes nothing.
 class ControlService {
  public:
-  explicit ControlService(Kel::Ptr<Corral::EntityManager> database);
+  // `routePlanner`, when the agent exports one, explains routes; may be null.
+  explicit ControlService(Kel::Ptr<Corral::EntityManager> database,
+                          CAgentRoutePlanner routePlanner = nullptr);
 
   nlohmann::ordered_json handle(const nlohmann::json& request, Connection& connection);
   // Answers a request that comes on no connection; it cannot become a stream.
@@ -25,10 +28,12 @@ class ControlService {
   nlohmann::ordered_json regs(const nlohmann::json& request);
   nlohmann::ordered_json paths(const nlohmann::json& request);
   nlohmann::ordered_json watch(const nlohmann::json& request, Connection& connection);
+  nlohmann::ordered_json route(const nlohmann::json& request);
 
   Kel::Ptr<Kel::Entity> entityAt(const nlohmann::json& request) const;
 
   Kel::Ptr<Corral::EntityManager> database_;
+  CAgentRoutePlanner routePlanner_;
 };
 
 }  // namespace velaclockd

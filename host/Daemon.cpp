@@ -144,14 +144,14 @@ int runDaemon(const Options& options) {
 
   auto database = Kel::makePtr<Corral::EntityManager>(options.instance, options.profiles);
   std::unique_ptr<ControlServer> server;
-  CAgentFactory factory = nullptr;
+  AgentLibrary agent;
   try {
-    factory = loadAgentFactory(options.agent);
+    agent = loadAgentLibrary(options.agent);
     install(description, *database, velaclock::runtimeDirectory() / options.instance);
     server = std::make_unique<ControlServer>(
         socketOf(options),
-        [service = ControlService(database)](const nlohmann::json& request,
-                                             Connection& connection) mutable {
+        [service = ControlService(database, agent.routePlanner)](const nlohmann::json& request,
+                                                                 Connection& connection) mutable {
           return service.handle(request, connection);
         },
         Kel::ActivityFacility::manager());
@@ -159,7 +159,7 @@ int runDaemon(const Options& options) {
     return failed(exitCannotStart, error);
   }
 
-  runAgent(factory, options, database);
+  runAgent(agent.factory, options, database);
   std::printf("velaclockd: instance %s stopped\n", options.instance.c_str());
   return exitOrderly;
 }

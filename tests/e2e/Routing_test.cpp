@@ -123,3 +123,40 @@ TEST(Routing, ThePortPolicyRoutesTheFpgasPpsInputFromThePortsSignal) {
   EXPECT_EQ(sinkRow().at(3), "-");  // the sink's cliConfig entry is gone
   EXPECT_EQ(regs10(), "02");        // and the route stays as it was
 }
+
+// `route` explains before anything is switched: the chain, each register before and after, or why
+// there is no route; with --apply the agent then routes it.
+TEST(Routing, RouteExplainsAndChangesNothingUntilApplied) {
+  Instance instance;
+  Daemon daemon = instance.daemon();
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  const std::string registersBefore = instance.ctl({"regs", "IntelGpioHam"}).out;
+  const CommandResult route = instance.ctl({"route", "asic1/pps-in", "system/ocxo1-pps"});
+  EXPECT_EQ(route.status, 0) << route.err;
+  // Register 0x10 starts at 0x01 (the port policy's route); two muxes share it.
+  EXPECT_EQ(row(route.out, "holdoverPpsMux"),
+            (std::vector<std::string>{"holdoverPpsMux", "0x10", "0x30", "system/ocxo1-pps", "0x10",
+                                      "0x01", "0x11"}));
+  EXPECT_EQ(row(route.out, "fpgaPpsMux"),
+            (std::vector<std::string>{"fpgaPpsMux", "0x10", "0x07", "holdoverPpsMux", "0x03",
+                                      "0x11", "0x13"}));
+  EXPECT_EQ(row(route.out, "asicPpsMux"),
+            (std::vector<std::string>{"asicPpsMux", "0x11", "0x03", "fpgaPpsMux", "0x02", "0x01",
+                                      "0x02"}));
+
+  const CommandResult unreachable = instance.ctl({"route", "asic1/pps-in", "port1/rx-clk"});
+  EXPECT_EQ(unreachable.status, 1);
+  EXPECT_NE(unreachable.out.find("no mux of the sink's tree offers the source"), std::string::npos);
+  EXPECT_NE(unreachable.out.find("muxes searched: asicPpsMux, fpgaPpsMux, holdoverPpsMux"),
+            std::string::npos)
+      << unreachable.out;
+  const CommandResult noSink = instance.ctl({"route", "asic9/none", "system/gps1"});
+  EXPECT_EQ(noSink.status, 1);
+  EXPECT_NE(noSink.out.find("no mux drives the sink"), std::string::npos);
+  EXPECT_EQ(instance.ctl({"regs", "IntelGpioHam"}).out, registersBefore);
+
+  ASSERT_EQ(instance.ctl({"route", "asic1/pps-in", "system/ocxo1-pps", "--apply"}).status, 0);
+  const std::string after = instance.ctl({"regs", "IntelGpioHam"}).out;
+  EXPECT_NE(after.find("0010: 13 02"), std::string::npos) << after;
+  EXPECT_EQ(row(instance.ctl({"show", "sinks"}).out, "asic1/pps-in").at(4), "system/ocxo1-pps");
+}
