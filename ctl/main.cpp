@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "ctl/Client.h"
+#include "ctl/Files.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/Route.h"
 #include "ctl/Show.h"
@@ -36,6 +37,7 @@ struct Command {
   std::vector<std::string> paths;  // watch
   std::string sink, source;        // route
   bool apply = false;
+  std::string file;  // save: where to (stdout when empty)
 };
 
 std::filesystem::path socketOf(const Command& command) {
@@ -175,6 +177,14 @@ int run(CLI::App& app, const Command& command) {
     return watchChanges(client, command.paths, command.json);
   } else if (name == "route") {
     return explainRoute(client, command.sink, command.source, command.apply);
+  } else if (name == "save") {
+    const std::string description =
+        client.request({{"op", "save"}}).member("description", Shape::string).get<std::string>();
+    if (command.file.empty()) {
+      std::cout << description;
+    } else {
+      writeFileAtomically(command.file, description);
+    }
   }
   return exitOk;
 }
@@ -229,6 +239,10 @@ void defineCommandLine(CLI::App& app, Command& command) {
   route->add_option("SINK", command.sink)->required();
   route->add_option("SOURCE", command.source)->required();
   route->add_flag("--apply", command.apply, "then file SINK's source, as set would");
+  app.add_subcommand("save",
+                     "write the state database as a platform description that velaclockd "
+                     "--platform loads back (to stdout without FILE)")
+      ->add_option("FILE", command.file);
 }
 
 // The first command-line argument that is not valid UTF-8, shown with U+FFFD in place of what is

@@ -9,6 +9,7 @@
 #include "Fru/SimRegisterBank.h"
 #include "Kel/Trace.h"
 #include "host/ControlServer.h"
+#include "host/DescriptionSave.h"
 #include "host/EntityJson.h"
 #include "host/RouteExplanation.h"
 #include "host/Watch.h"
@@ -113,9 +114,9 @@ std::string registersInHex(const Fru::SimRegisterBank& bank) {
 
 }  // namespace
 
-ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database,
+ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database, PlatformDescription loaded,
                                CAgentRoutePlanner routePlanner)
-    : database_(std::move(database)), routePlanner_(routePlanner) {}
+    : database_(std::move(database)), loaded_(std::move(loaded)), routePlanner_(routePlanner) {}
 
 nlohmann::ordered_json ControlService::handle(const nlohmann::json& request) {
   // A connection that refuses to become a stream.
@@ -139,8 +140,9 @@ nlohmann::ordered_json ControlService::handle(const nlohmann::json& request,
     if (op == "paths") return paths(request);
     if (op == "watch") return watch(request, connection);
     if (op == "route") return route(request);
+    if (op == "save") return save(request);
     throw Refused("unknown op `" + op +
-                  "`: expected get, set, del, trace, regs, paths, watch or route");
+                  "`: expected get, set, del, trace, regs, paths, watch, route or save");
   } catch (const Refused& refused) {
     return errorReply(refused.what());
   }
@@ -284,6 +286,13 @@ nlohmann::ordered_json ControlService::route(const nlohmann::json& request) {
        {"key", sink},
        {"attributes", {{"sourceName", source}}}});
   reply["applied"] = plan.sinkCliConfigPath;
+  return reply;
+}
+
+// The whole state database as a platform description that loads back.
+nlohmann::ordered_json ControlService::save(const nlohmann::json&) {
+  nlohmann::ordered_json reply = ok();
+  reply["description"] = savedDescription(*database_, loaded_);
   return reply;
 }
 

@@ -5,6 +5,7 @@
 #include "Clock/Mux/RoutePlan.h"
 #include "Corral/EntityManager.h"
 #include "host/ControlServer.h"
+#include "host/PlatformDescription.h"
 
 namespace velaclockd {
 
@@ -12,8 +13,9 @@ namespace velaclockd {
 // request is checked whole before anything changes: a refused one changes nothing.
 class ControlService {
  public:
-  // `routePlanner`, when the agent exports one, explains routes; may be null.
-  explicit ControlService(Kel::Ptr<Corral::EntityManager> database,
+  // `loaded` is the platform description the database was built from; `routePlanner`, when the
+  // agent exports one, explains routes (may be null).
+  explicit ControlService(Kel::Ptr<Corral::EntityManager> database, PlatformDescription loaded = {},
                           CAgentRoutePlanner routePlanner = nullptr);
 
   nlohmann::ordered_json handle(const nlohmann::json& request, Connection& connection);
@@ -29,10 +31,12 @@ class ControlService {
   nlohmann::ordered_json paths(const nlohmann::json& request);
   nlohmann::ordered_json watch(const nlohmann::json& request, Connection& connection);
   nlohmann::ordered_json route(const nlohmann::json& request);
+  nlohmann::ordered_json save(const nlohmann::json& request);
 
   Kel::Ptr<Kel::Entity> entityAt(const nlohmann::json& request) const;
 
   Kel::Ptr<Corral::EntityManager> database_;
+  PlatformDescription loaded_;
   CAgentRoutePlanner routePlanner_;
 };
 

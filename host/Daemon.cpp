@@ -150,8 +150,8 @@ int runDaemon(const Options& options) {
     install(description, *database, velaclock::runtimeDirectory() / options.instance);
     server = std::make_unique<ControlServer>(
         socketOf(options),
-        [service = ControlService(database, agent.routePlanner)](const nlohmann::json& request,
-                                                                 Connection& connection) mutable {
+        [service = ControlService(database, description, agent.routePlanner)](
+            const nlohmann::json& request, Connection& connection) mutable {
           return service.handle(request, connection);
         },
         Kel::ActivityFacility::manager());
@@ -162,6 +162,20 @@ int runDaemon(const Options& options) {
   runAgent(agent.factory, options, database);
   std::printf("velaclockd: instance %s stopped\n", options.instance.c_str());
   return exitOrderly;
+}
+
+int checkDescription(const std::filesystem::path& path) {
+  try {
+    const PlatformDescription description = readPlatformDescription(path);
+    std::printf(
+        "%s: a platform description of %zu entities, %zu register banks and %zu output "
+        "lines%s\n",
+        path.c_str(), description.entities.size(), description.hams.size(), description.gpos.size(),
+        description.warnings.empty() ? "" : ", with the warnings above");
+    return exitOrderly;
+  } catch (const DescriptionError& error) {
+    return failed(exitBadUsage, error);
+  }
 }
 
 }  // namespace velaclockd

@@ -14,4 +14,8 @@ inline constexpr int exitBadUsage = 2;     // bad options or a bad platform desc
 // status, having reported any failure on stderr.
 int runDaemon(const Options& options);
 
+// Loads the platform description `path` as a start would, reporting its warnings or what is wrong
+// with it on stderr, and starts nothing. Returns exitOrderly when it loads, exitBadUsage if not.
+int checkDescription(const std::filesystem::path& path);
+
 }  // namespace velaclockd

@@ -49,6 +49,11 @@ std::variant<Options, int> parseOptions(int argc, char** argv) {
   app.add_option("--trace", trace, "trace filter, e.g. 'VelaClockAgent/0-9,*/0'");
   app.add_option("--duration", duration, "tear down and exit 0 after this many seconds")
       ->check(velaclock::finitePositiveSeconds);
+  std::string check;
+  app.add_option("--check", check,
+                 "check a platform description as a start would (exit 0: it loads, 2: it does "
+                 "not) and start nothing")
+      ->check(velaclock::nonEmpty);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -59,6 +64,7 @@ std::variant<Options, int> parseOptions(int argc, char** argv) {
   if (app.count("--socket")) options.socket = socket;
   if (app.count("--trace")) options.trace = trace;
   if (app.count("--duration")) options.duration = duration;
+  if (app.count("--check")) options.check = check;
   return options;
 }
 

@@ -17,6 +17,8 @@ struct Options {
   std::string sliceId;
   std::optional<std::string> trace;
   std::optional<double> duration;  // seconds until an orderly exit
+  // Only check this platform description as a start would, and exit.
+  std::optional<std::filesystem::path> check;
 };
 
 // Parses the command line. Returns the options, or the exit status when it should stop here

@@ -19,12 +19,17 @@ struct Mount {
   Kel::String path;
   Kel::String type;  // registered entity type the path must hold
   Access access;
+  // The client rebuilds the entity's content whenever it starts (a status directory): a saved
+  // copy of it would be stale, so it is saved empty.
+  bool rebuilt = false;
 };
 
 // A mount profile: the paths a client mounts, read from "<profile dir>/<name>.yaml":
 //   mounts:
 //     - {path: hardware/clockmux/config/FixedSystem, type: Hardware::ClockMux::MuxConfigDir,
 //        access: read}
+//     - {path: hardware/clockmux/status/FixedSystem, type: Hardware::ClockMux::MuxStatusDir,
+//        access: write, rebuilt: true}
 struct MountProfile {
   Kel::String name;
   std::vector<Mount> mounts;

@@ -48,11 +48,12 @@ std::string scalar(const std::string& file, const YAML::Node& map, const char* k
 }
 
 Mount readMount(const std::string& file, const YAML::Node& node) {
-  if (!node.IsMap()) fail(file, node.Mark(), "expected a mount {path, type, access}");
+  if (!node.IsMap()) fail(file, node.Mark(), "expected a mount {path, type, access, rebuilt}");
   for (const auto& item : node) {
     const auto key = item.first.as<std::string>("");
-    if (key != "path" && key != "type" && key != "access") {
-      fail(file, item.first.Mark(), "unknown key `" + key + "`: expected path, type or access");
+    if (key != "path" && key != "type" && key != "access" && key != "rebuilt") {
+      fail(file, item.first.Mark(),
+           "unknown key `" + key + "`: expected path, type, access or rebuilt");
     }
   }
   Mount mount;
@@ -68,6 +69,14 @@ Mount readMount(const std::string& file, const YAML::Node& node) {
     mount.access = Access::write;
   } else {
     fail(file, node["access"].Mark(), "expected `access`: read or write, not `" + access + "`");
+  }
+  if (node["rebuilt"]) {
+    const std::string rebuilt = scalar(file, node, "rebuilt", "true or false");
+    if (rebuilt != "true" && rebuilt != "false") {
+      fail(file, node["rebuilt"].Mark(),
+           "expected `rebuilt`: true or false, not `" + rebuilt + "`");
+    }
+    mount.rebuilt = rebuilt == "true";
   }
   return mount;
 }

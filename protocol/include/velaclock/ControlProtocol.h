@@ -13,6 +13,8 @@
 //             {"op":"regs","ham":H}
 //             {"op":"paths"}
 //             {"op":"watch","paths":[P,...]}  (all paths when empty or absent)
+//             {"op":"route","sink":S,"source":R[,"apply":true]}
+//             {"op":"save"}  (reply: "description", a platform description's YAML text)
 //   A watch turns the connection into a stream: after its reply, one line per change of the
 //   watched entities or of their entries at any depth,
 //     {"event":"change","path":P,["within":[{"collection":C,"key":K},...],]
