@@ -89,7 +89,8 @@ class ControlServerTest : public ::testing::Test {
 
   void start(velaclockd::ControlLimits limits = {}) {
     server = std::make_unique<velaclockd::ControlServer>(
-        directory / "control.sock", [this](const Json& request, velaclockd::Connection&) { return handle(request); },
+        directory / "control.sock",
+        [this](const Json& request, velaclockd::Connection&) { return handle(request); },
         Kel::ActivityFacility::manager(), limits);
   }
   std::unique_ptr<TestClient> connect() {
