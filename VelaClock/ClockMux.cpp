@@ -47,16 +47,16 @@ void traceFailedAccess(const char* operation, std::uint32_t reg, Fru::AccessStat
 
 // Method 0: read, replace the bits under the mask, write, record, read back. The status entry
 // names a new source only once the read-back confirms it; any failed access leaves it as it was.
-void programThroughClockMuxHam(const Kel::String& mux, const Kel::String& sourceSelect,
-                               std::uint32_t reg, std::uint8_t bitMask, std::uint8_t bitValue,
-                               Hardware::ClockMux::MuxStatus& status) {
+MuxSwitch programThroughClockMuxHam(const Kel::String& mux, const Kel::String& sourceSelect,
+                                    std::uint32_t reg, std::uint8_t bitMask, std::uint8_t bitValue,
+                                    Hardware::ClockMux::MuxStatus& status) {
   MUX_TRACE("setupMuxToSelectSource")
       << "reading the reg 0x" << std::hex << reg
       << " now from clockMuxHamImpl=" << Reference{clockMuxHamImpl.get()};
   std::uint8_t data = 0;
   if (const auto result = clockMuxHamImpl->read8(reg, data); result != Fru::AccessStatus::ok) {
     traceFailedAccess("read8", reg, result, "mux " + mux + " not switched");
-    return;
+    return MuxSwitch::accessFailed;
   }
   MUX_TRACE("setupMuxToSelectSource")
       << std::hex << "read the reg 0x" << reg << " having value of =0x" << data;
@@ -68,7 +68,7 @@ void programThroughClockMuxHam(const Kel::String& mux, const Kel::String& source
       << std::hex << "writing the reg 0x" << reg << " the value of =0x" << newData;
   if (const auto result = clockMuxHamImpl->write8(reg, newData); result != Fru::AccessStatus::ok) {
     traceFailedAccess("write8", reg, result, "mux " + mux + " not switched");
-    return;
+    return MuxSwitch::accessFailed;
   }
   MUX_TRACE("setupMuxToSelectSource") << "write sourceSelect to the muxStatus";
   const Kel::String previous = status.sourceSelect();
@@ -76,13 +76,13 @@ void programThroughClockMuxHam(const Kel::String& mux, const Kel::String& source
   if (const auto result = clockMuxHamImpl->read8(reg, data); result != Fru::AccessStatus::ok) {
     traceFailedAccess("read8", reg, result, "sourceSelect stays \"" + previous + "\"");
     status.sourceSelectIs(previous);
-    return;
+    return MuxSwitch::accessFailed;
   }
   MUX_TRACE("setupMuxToSelectSource") << std::hex << "re-read data is " << data << " bitMask is "
                                       << bitMask << " bitValue is " << bitValue;
   if ((data & bitMask) == bitValue) {
     MUX_TRACE("setupMuxToSelectSource") << "new setting is found to be as expected";
-    return;
+    return MuxSwitch::confirmed;
   }
   // The register does not hold the new selection: status must not claim it does.
   MUX_TRACE("setupMuxToSelectSource")
@@ -90,6 +90,7 @@ void programThroughClockMuxHam(const Kel::String& mux, const Kel::String& source
       << " under bitMask 0x" << bitMask << " is not bitValue 0x" << bitValue
       << "; sourceSelect stays \"" << previous << "\"";
   status.sourceSelectIs(previous);
+  return MuxSwitch::readBackMismatch;
 }
 
 }  // namespace
@@ -100,6 +101,13 @@ void setupMuxToSelectSource(Kel::String mux, Kel::String sourceSelect,
                             Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
                             Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir) {
   // NOLINTEND(performance-unnecessary-value-param)
+  // Its callers learn nothing of the outcome.
+  static_cast<void>(switchMux(mux, sourceSelect, muxConfigDir, muxStatusDir));
+}
+
+MuxSwitch switchMux(const Kel::String& mux, const Kel::String& sourceSelect,
+                    const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
+                    const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir) {
   MUX_TRACE("setupMuxToSelectSource")
       << "given mux is " << mux << " given sourceSelect is " << sourceSelect;
   const auto config = muxConfigDir ? muxConfigDir->muxConfig(mux) : nullptr;
@@ -110,7 +118,7 @@ void setupMuxToSelectSource(Kel::String mux, Kel::String sourceSelect,
                                 : !status ? " has no status entry"
                                           : " has no source " + sourceSelect;
     MUX_TRACE("setupMuxToSelectSource") << "mux " << mux << missing << "; nothing switched";
-    return;
+    return MuxSwitch::notSwitched;
   }
   const std::uint32_t reg = config->controlRegister();
   const auto bitMask = static_cast<std::uint8_t>(config->bitMask());
@@ -124,16 +132,16 @@ void setupMuxToSelectSource(Kel::String mux, Kel::String sourceSelect,
       if (!clockMuxHamImpl) {
         MUX_TRACE("setupMuxToSelectSource")
             << "no clockMuxHamImpl yet: mux " << mux << " not switched";
-        return;
+        return MuxSwitch::notSwitched;
       }
-      programThroughClockMuxHam(mux, sourceSelect, reg, bitMask, bitValue, *status);
-      return;
+      return programThroughClockMuxHam(mux, sourceSelect, reg, bitMask, bitValue, *status);
     case Clock::Mux::AccessMethod::cpldRegister:
     case Clock::Mux::AccessMethod::fpgaRegister:
       MUX_TRACE("setupMuxToSelectSource") << "This muxAccessMethod is not yet implemented.";
-      return;
+      return MuxSwitch::notSwitched;
   }
   // Any other method: nothing to do, and nothing to say.
+  return MuxSwitch::notSwitched;
 }
 
 Kel::Ptr<MuxDirMonitorSm> MuxDirMonitorSm::MuxDirMonitorSmIs(

@@ -25,6 +25,19 @@ void setupMuxToSelectSource(Kel::String mux, Kel::String sourceSelect,
                             Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
                             Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir);
 
+// What became of one mux's switch.
+enum class MuxSwitch : std::uint8_t {
+  confirmed,         // written, and the read-back shows the new selection
+  readBackMismatch,  // written, but the register does not hold the new selection
+  accessFailed,      // a register access failed
+  notSwitched,       // nothing written: no access method to use, or the mux cannot be found
+};
+
+// setupMuxToSelectSource, telling what became of the switch.
+MuxSwitch switchMux(const Kel::String& mux, const Kel::String& sourceSelect,
+                    const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
+                    const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir);
+
 // Keeps the mux status directory in step with the mux configuration: every configured mux has a
 // status entry with its control register, bit mask and access method. On real hardware the first
 // monitor also makes the shared mux access method.

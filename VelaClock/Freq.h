@@ -79,7 +79,7 @@ class FreqSinkDirMonitorSm final : public SignalDirMonitor<FreqSinkDirMonitorSm,
                        const Kel::Ptr<Hardware::Freq::SinkCliConfigDir>& cliConfigDir,
                        const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& muxConfigDir,
                        const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir)
-      : SignalDirMonitor(configDir, statusDir, cliConfigDir, {muxConfigDir, muxStatusDir}) {}
+      : SignalDirMonitor(configDir, statusDir, cliConfigDir, {muxConfigDir, muxStatusDir, {}}) {}
 
   void handleFreqSinkDir() { handleDir(); }
   void handleFreqSinkDir(const Kel::String& name) { handleDir(name); }

@@ -22,10 +22,21 @@ struct NoExtraDirectories {
   static void describe(Builder&) {}
 };
 
-// The mux directories a sink monitor hands to the route search.
+// What a sink monitor's routes did, for the operator; none of it changes what the monitor does.
+struct RouteCounters {
+  std::uint64_t routesDone = 0;          // routes found and programmed
+  std::uint64_t routesFailed = 0;        // routes searched for and not found
+  std::uint64_t readBackMismatches = 0;  // muxes written whose register did not show the source
+  std::uint64_t accessFailures = 0;      // muxes a register access failed for
+
+  void count(const RouteReport& report);
+};
+
+// The mux directories a sink monitor hands to the route search, and what its routes did.
 struct MuxDirectories {
   Kel::Ptr<const Hardware::ClockMux::MuxConfigDir> muxConfigDir;
   Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir;
+  RouteCounters counters;
 
   auto tuple() const { return std::tuple(muxConfigDir, muxStatusDir); }
   template <class Builder>
@@ -35,8 +46,23 @@ struct MuxDirectories {
         "muxConfigDir", [](const Self& m) { return m.extra().muxConfigDir; });
     b.template readOnlyReference<Hardware::ClockMux::MuxStatusDir>(
         "muxStatusDir", [](const Self& m) { return m.extra().muxStatusDir; });
+    b.template readOnly<std::uint64_t>(
+        "routesDone", [](const Self& m) { return m.extra().counters.routesDone; });
+    b.template readOnly<std::uint64_t>(
+        "routesFailed", [](const Self& m) { return m.extra().counters.routesFailed; });
+    b.template readOnly<std::uint64_t>(
+        "readBackMismatches", [](const Self& m) { return m.extra().counters.readBackMismatches; });
+    b.template readOnly<std::uint64_t>(
+        "accessFailures", [](const Self& m) { return m.extra().counters.accessFailures; });
   }
 };
+
+inline void RouteCounters::count(const RouteReport& report) {
+  if (report.found) ++routesDone;
+  if (report.searched && !report.found) ++routesFailed;
+  readBackMismatches += report.readBackMismatches;
+  accessFailures += report.accessFailures;
+}
 
 // What the monitors of a family's sources share: their collections (see SourceTypes), and no
 // further directories. `Types` is the family's Hardware::<Family>::SourceTypes.
@@ -65,7 +91,7 @@ struct SinkFamily : Types {
   }
 
   // The sink's status is its routing state: the source last routed to it, or its default.
-  static void apply(const CliConfig& wanted, Status& status, const MuxDirectories& muxes) {
+  static void apply(const CliConfig& wanted, Status& status, MuxDirectories& muxes) {
     const char* op = Family::texts.handleCliConfig;
     const Signature sig{Family::texts.machine, op, false};
     VELACLOCK_SIGNAL_TRACE(Family, op)
@@ -77,7 +103,10 @@ struct SinkFamily : Types {
     } else {
       // A route that is not found still records the wanted source: the next walk then sees the
       // two equal and does not try again until the wanted source changes.
-      setupMuxesForSink(status.name(), wanted.sourceName(), muxes.muxConfigDir, muxes.muxStatusDir);
+      RouteReport report;
+      setupMuxesForSink(status.name(), wanted.sourceName(), muxes.muxConfigDir, muxes.muxStatusDir,
+                        report);
+      muxes.counters.count(report);
       status.sourceNameIs(wanted.sourceName());
     }
     VELACLOCK_SIGNAL_TRACE(Family, op) << sig << " after processing: " << Family::statusWord

@@ -78,7 +78,7 @@ class StrobeSinkDirMonitorSm final : public SignalDirMonitor<StrobeSinkDirMonito
                          const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& cliConfigDir,
                          const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& muxConfigDir,
                          const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir)
-      : SignalDirMonitor(configDir, statusDir, cliConfigDir, {muxConfigDir, muxStatusDir}) {}
+      : SignalDirMonitor(configDir, statusDir, cliConfigDir, {muxConfigDir, muxStatusDir, {}}) {}
 
   void handleStrobeSinkDir() { handleDir(); }
   void handleStrobeSinkDir(const Kel::String& name) { handleDir(name); }

@@ -158,11 +158,24 @@ namespace {
 // Switches each mux of the route, farthest first; each parent selects its child by name.
 void programRoute(const std::vector<MuxSelection>& route,
                   const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
-                  const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir) {
+                  const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir,
+                  RouteReport& report) {
   for (const MuxSelection& step : route) {
     ROUTE_TRACE << "setting the mux \"" << step.mux << "\" to select the source \"" << step.source
                 << "\"";
-    setupMuxToSelectSource(step.mux, step.source, muxConfigDir, muxStatusDir);
+    switch (switchMux(step.mux, step.source, muxConfigDir, muxStatusDir)) {
+      case MuxSwitch::confirmed:
+        ++report.confirmed;
+        break;
+      case MuxSwitch::readBackMismatch:
+        ++report.readBackMismatches;
+        break;
+      case MuxSwitch::accessFailed:
+        ++report.accessFailures;
+        break;
+      case MuxSwitch::notSwitched:
+        break;
+    }
     // "vecgtor": the agent's own text, kept as tools match on it.
     if (step.level > 1) {
       ROUTE_TRACE << "Removing other muxes at the same level from the vecgtor";
@@ -217,7 +230,16 @@ bool setupMuxesForSink(Kel::String sinkName, Kel::String sourceName,
                        Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
                        Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir) {
   // NOLINTEND(performance-unnecessary-value-param)
+  RouteReport ignored;
+  return setupMuxesForSink(sinkName, sourceName, muxConfigDir, muxStatusDir, ignored);
+}
+
+bool setupMuxesForSink(const Kel::String& sinkName, const Kel::String& sourceName,
+                       const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
+                       const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir,
+                       RouteReport& report) {
   if (isSimulatedSystem()) return false;
+  report.searched = true;
   ROUTE_TRACE << "given sinkName is " << sinkName << " given sourceName is " << sourceName;
   RouteSearch route = searchRoute(sinkName, sourceName, muxConfigDir);
   if (!route.failure.empty()) {
@@ -228,8 +250,9 @@ bool setupMuxesForSink(Kel::String sinkName, Kel::String sourceName,
   ROUTE_TRACE << "mux \"" << route.offeringMux << "\" has the sourceName=" << sourceName;
   ROUTE_TRACE << "Line=" << 152 << " muxesToSetup at this point is:";
   dumpMuxesToSetupVector(route.muxesToSetup);
+  report.found = true;
   programRoute(routeSelections(std::move(route.muxesToSetup), sourceName), muxConfigDir,
-               muxStatusDir);
+               muxStatusDir, report);
   return true;
 }
 

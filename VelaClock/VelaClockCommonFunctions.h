@@ -67,10 +67,25 @@ Clock::Mux::RoutePlan planRoute(
     const Kel::String& sinkName, const Kel::String& sourceName,
     const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir);
 
+// What one call of setupMuxesForSink did: whether it searched (not on a simulated system) and found
+// a route, and what became of the muxes it switched.
+struct RouteReport {
+  bool searched = false;
+  bool found = false;
+  std::uint32_t confirmed = 0;           // muxes whose read-back shows the new selection
+  std::uint32_t readBackMismatches = 0;  // muxes written whose register does not show it
+  std::uint32_t accessFailures = 0;      // muxes a register access failed for
+};
+
 // Finds the route from `sourceName` to `sinkName` and switches every mux on it, farthest first.
 // False on a simulated system (nothing done) and when no route exists (nothing programmed).
 bool setupMuxesForSink(Kel::String sinkName, Kel::String sourceName,
                        Kel::Ptr<Hardware::ClockMux::MuxConfigDir const> muxConfigDir,
                        Kel::Ptr<Hardware::ClockMux::MuxStatusDir> muxStatusDir);
+// The same, telling in `report` what the route did.
+bool setupMuxesForSink(const Kel::String& sinkName, const Kel::String& sourceName,
+                       const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
+                       const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir,
+                       RouteReport& report);
 
 }  // namespace VelaClockAgent
