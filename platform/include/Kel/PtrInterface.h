@@ -75,7 +75,8 @@ class PtrInterface::NotifieeConst : public PtrInterface {
  public:
   const Ptr<const PtrInterface>& notifier() const noexcept { return notifier_; }
   // Binds to another notifier (or none); a registered reactor moves its registration along.
-  void notifierIs(const Ptr<const PtrInterface>& notifier);
+  // Reactor kinds that keep more about their notifier (a clock reactor's wake-up) override it.
+  virtual void notifierIs(const Ptr<const PtrInterface>& notifier);
   bool isRegisteredNotifiee() const noexcept { return registered_; }
   void isRegisteredNotifieeIs(bool registered);
   bool isZombie() const noexcept { return zombie_; }
