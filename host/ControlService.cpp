@@ -96,8 +96,8 @@ nlohmann::ordered_json ok() {
 
 }  // namespace
 
-ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database)
-    : database_(std::move(database)) {}
+ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database, AgentView agent)
+    : database_(std::move(database)), agent_(std::move(agent)) {}
 
 nlohmann::ordered_json ControlService::handle(const nlohmann::json& request) {
   try {
@@ -108,20 +108,29 @@ nlohmann::ordered_json ControlService::handle(const nlohmann::json& request) {
     if (op == "trace") return trace(request);
     if (op == "regs") return regs(request);
     if (op == "paths") return paths(request);
-    throw Refused("unknown op `" + op + "`: expected get, set, del, trace, regs or paths");
+    if (op == "sim") return sim(request);
+    throw Refused("unknown op `" + op + "`: expected get, set, del, trace, regs, paths or sim");
   } catch (const Refused& refused) {
+    return errorReply(refused.what());
+  } catch (const AgentStateError& refused) {
     return errorReply(refused.what());
   }
 }
 
 Kel::Ptr<Kel::Entity> ControlService::entityAt(const nlohmann::json& request) const {
   const std::string path = stringMember(request, "path");
+  if (path.starts_with(agentPathPrefix)) {
+    throw Refused("`" + path + "` is the agent's own state, which can be read (get), not changed");
+  }
   auto entity = database_->storedEntity(path);
   if (!entity) throw Refused("no entity at path `" + path + "`");
   return entity;
 }
 
 nlohmann::ordered_json ControlService::get(const nlohmann::json& request) {
+  if (const std::string path = stringMember(request, "path"); path.starts_with(agentPathPrefix)) {
+    return getAgentState(path);
+  }
   auto reply = ok();
   reply["entity"] = entityToJson(*entityAt(request));
   return reply;
@@ -204,6 +213,29 @@ nlohmann::ordered_json ControlService::paths(const nlohmann::json&) {
   }
   auto reply = ok();
   reply["paths"] = std::move(list);
+  return reply;
+}
+
+Kel::Ptr<const Kel::PtrInterface> ControlService::agent() const {
+  return agent_ ? agent_() : nullptr;
+}
+
+nlohmann::ordered_json ControlService::getAgentState(const std::string& path) const {
+  auto reply = ok();
+  reply["entity"] = entityToJson(*agentStateAt(agent(), path.substr(agentPathPrefix.size())));
+  return reply;
+}
+
+// Faults of the simulated PPS pulse, for an operator to watch the PPS waiter lose it and recover.
+nlohmann::ordered_json ControlService::sim(const nlohmann::json& request) {
+  if (const std::string signal = stringMember(request, "signal"); signal != "pps") {
+    throw Refused("no simulated signal `" + signal + "`: expected pps");
+  }
+  const PulseState pulse = simulatedPpsFaultIs(agent(), stringMember(request, "action"));
+  auto reply = ok();
+  reply["stopped"] = pulse.stopped;
+  reply["heldCount"] =
+      pulse.heldCount < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(pulse.heldCount);
   return reply;
 }
 

@@ -3,14 +3,16 @@
 #include <nlohmann/json.hpp>
 
 #include "Corral/EntityManager.h"
+#include "host/AgentState.h"
 
 namespace velaclockd {
 
 // Answers control requests against the state database (see velaclock/ControlProtocol.h). Every
-// request is checked whole before anything changes: a refused one changes nothing.
+// request is checked whole before anything changes: a refused one changes nothing. The agent's
+// own state is shown read-only under "agent/" (see AgentState.h), through `agent`.
 class ControlService {
  public:
-  explicit ControlService(Kel::Ptr<Corral::EntityManager> database);
+  explicit ControlService(Kel::Ptr<Corral::EntityManager> database, AgentView agent = {});
 
   nlohmann::ordered_json handle(const nlohmann::json& request);
 
@@ -21,10 +23,14 @@ class ControlService {
   nlohmann::ordered_json trace(const nlohmann::json& request);
   nlohmann::ordered_json regs(const nlohmann::json& request);
   nlohmann::ordered_json paths(const nlohmann::json& request);
+  nlohmann::ordered_json sim(const nlohmann::json& request);
+  nlohmann::ordered_json getAgentState(const std::string& path) const;
+  Kel::Ptr<const Kel::PtrInterface> agent() const;
 
   Kel::Ptr<Kel::Entity> entityAt(const nlohmann::json& request) const;
 
   Kel::Ptr<Corral::EntityManager> database_;
+  AgentView agent_;
 };
 
 }  // namespace velaclockd

@@ -93,16 +93,17 @@ PlatformDescription checkedUsage(const Options& options) {
   return description;
 }
 
-// Runs the agent on the loop until a signal or the end of --duration, then destroys it.
+// Runs the agent on the loop until a signal or the end of --duration, then destroys it. The agent
+// lives in `agent` meanwhile, where the control service finds it.
 void runAgent(CAgentFactory factory, const Options& options,
-              const Kel::Ptr<Corral::EntityManager>& database) {
+              const Kel::Ptr<Corral::EntityManager>& database, Kel::Ptr<CAgent>& agent) {
   auto& loop = Kel::ActivityFacility::manager();
   StopOnSignals signals(loop);
   Kel::Ptr<StopAt> deadline;
   if (options.duration) {
     deadline = Kel::makePtr<StopAt>(loop, Kel::System::currentTime() + *options.duration);
   }
-  Kel::Ptr<CAgent> agent = factory(agentName);
+  agent = factory(agentName);
   agent->entityManagerIs(database);
   if (!options.sliceId.empty()) agent->sliceIdIs(options.sliceId);
   agent->doPreInit();
@@ -111,6 +112,7 @@ void runAgent(CAgentFactory factory, const Options& options,
               socketOf(options).c_str());
   std::fflush(stdout);
   loop.run();
+  agent.reset();
 }
 
 }  // namespace
@@ -129,13 +131,16 @@ int runDaemon(const Options& options) {
   std::unique_ptr<InstanceLock> lock;
   std::unique_ptr<ControlServer> server;
   CAgentFactory factory = nullptr;
+  // Where the control service finds the agent while it runs.
+  const auto agent = std::make_shared<Kel::Ptr<CAgent>>();
+  const AgentView agentView = [agent] { return Kel::Ptr<const Kel::PtrInterface>(*agent); };
   try {
     lock = std::make_unique<InstanceLock>(socketOf(options).string() + ".lock");
     factory = loadAgentFactory(options.agent);
     install(description, *database, velaclock::runtimeDirectory() / options.instance);
     server = std::make_unique<ControlServer>(
         socketOf(options),
-        [service = ControlService(database)](const nlohmann::json& request) mutable {
+        [service = ControlService(database, agentView)](const nlohmann::json& request) mutable {
           return service.handle(request);
         },
         Kel::ActivityFacility::manager());
@@ -143,7 +148,7 @@ int runDaemon(const Options& options) {
     return failed(exitCannotStart, error);
   }
 
-  runAgent(factory, options, database);
+  runAgent(factory, options, database, *agent);
   std::printf("velaclockd: instance %s stopped\n", options.instance.c_str());
   return exitOrderly;
 }

@@ -6,12 +6,13 @@
 
 // The control protocol between velaclockctl and velaclockd: one JSON object per line over a Unix
 // stream socket, each request answered by one reply line.
-//   requests: {"op":"get","path":P}
+//   requests: {"op":"get","path":P}      (P = "agent/<attribute>": the agent's machines, read-only)
 //             {"op":"set","path":P,["collection":C,"key":K,"type":T,]"attributes":{"a":"text",...}}
 //             {"op":"del","path":P,"collection":C,"key":K}
 //             {"op":"trace","filter":F}
 //             {"op":"regs","ham":H}
 //             {"op":"paths"}
+//             {"op":"sim","signal":"pps","action":"stop"|"start"|"glitch"|"saturate"}
 //   replies:  {"ok":true, ...} or {"ok":false,"error":"what was wrong, where, what was expected"}
 namespace velaclock {
 
