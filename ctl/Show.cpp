@@ -6,6 +6,7 @@
 #include <map>
 
 #include "ctl/MuxView.h"
+#include "ctl/PpsAge.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/TextTable.h"
 
@@ -117,20 +118,35 @@ std::string muxes(Client& client, const std::string&) {
   return table.text();
 }
 
+// A detection-delay percentile of the waiter: the upper bound of its histogram bucket.
+std::string delayBound(const Json& waiter, const char* name) {
+  const std::string bound = field(waiter, name);
+  return bound == "-" ? bound : "<=" + bound + "us";
+}
+
+// PPS up or down and the latest edge, with its age, then what the waiter counts: its last
+// detection delay (poll minus edge), edges published, false edges discarded, saturations, polls,
+// and the median and 99th percentile of the detection delay.
 std::string pps(Client& client, const std::string& instance) {
   const Json status = entityAt(client, "hardware/ppsWaiter/status");
-  TextTable table({"PPS", "latest edge", "seen at poll"});
+  const Json waiter = entityAt(client, "agent/ppsWaiterSm");
+  TextTable table({"PPS", "latest edge", "age", "last delay", "edges", "false edges", "saturations",
+                   "polls", "delay p50", "delay p99"});
   std::string why;
   const auto record = readPpsRecord(instance, why);
   const std::string up = status.empty()                     ? "(no status)"
                          : field(status, "ppsUp") == "true" ? "up"
                                                             : "down";
-  if (record) {
-    table.rowIs({up, utcNanoseconds(record->edge.edge_timestamp_ns),
-                 utcNanoseconds(record->edge.poll_timestamp_ns)});
-  } else {
-    table.rowIs({up, why, "-"});
-  }
+  const std::string edge = record ? utcNanoseconds(record->edge.edge_timestamp_ns) : why;
+  const std::string age =
+      record ? edgeAgeText(edgeAgeSeconds(record->edge.edge_timestamp_ns, utcNowNanoseconds()))
+             : "-";
+  const std::string lastDelay = field(waiter, "lastDetectionDelayUs");
+  table.rowIs({up, edge, age, lastDelay == "-" ? lastDelay : lastDelay + "us",
+               field(waiter, "edgesPublished"), field(waiter, "falseEdgesDiscarded"),
+               field(waiter, "saturations"), field(waiter, "polls"),
+               delayBound(waiter, "detectionDelayP50Us"),
+               delayBound(waiter, "detectionDelayP99Us")});
   return table.text();
 }
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "ctl/Client.h"
+#include "ctl/PpsAge.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/Show.h"
 #include "velaclock/ControlProtocol.h"
@@ -27,6 +28,8 @@ struct Command {
   std::string filter;
   std::string ham;
   bool follow = false;
+  std::string signal;  // sim: the simulated signal
+  std::string fault;   // sim: what to do to it
 };
 
 std::filesystem::path socketOf(const Command& command) {
@@ -89,9 +92,10 @@ int pps(const Command& command) {
     if (record && (record->info.published != shown || record->info.writer_id != writer)) {
       shown = record->info.published;
       writer = record->info.writer_id;
-      std::printf("edge %s  poll %s  (edge %llu ns, record %llu of writer %llx)\n",
+      const double age = edgeAgeSeconds(record->edge.edge_timestamp_ns, utcNowNanoseconds());
+      std::printf("edge %s  poll %s  age %s  (edge %llu ns, record %llu of writer %llx)\n",
                   utcNanoseconds(record->edge.edge_timestamp_ns).c_str(),
-                  utcNanoseconds(record->edge.poll_timestamp_ns).c_str(),
+                  utcNanoseconds(record->edge.poll_timestamp_ns).c_str(), edgeAgeText(age).c_str(),
                   static_cast<unsigned long long>(record->edge.edge_timestamp_ns),
                   static_cast<unsigned long long>(shown), static_cast<unsigned long long>(writer));
       std::fflush(stdout);
@@ -99,6 +103,14 @@ int pps(const Command& command) {
     if (!command.follow) return exitOk;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+}
+
+void printPulse(const nlohmann::ordered_json& reply) {
+  std::printf("simulated PPS pulse: %s", reply["stopped"].get<bool>() ? "stopped" : "running");
+  if (reply["heldCount"].is_number()) {
+    std::printf(", count held at %d ms", reply["heldCount"].get<int>());
+  }
+  std::printf("\n");
 }
 
 int run(CLI::App& app, const Command& command) {
@@ -129,6 +141,9 @@ int run(CLI::App& app, const Command& command) {
       std::cout << entry["path"].get<std::string>() << "  " << entry["type"].get<std::string>()
                 << "\n";
     }
+  } else if (name == "sim") {
+    printPulse(
+        client.request({{"op", "sim"}, {"signal", command.signal}, {"action", command.fault}}));
   }
   return exitOk;
 }
@@ -160,12 +175,24 @@ void defineCommandLine(CLI::App& app, Command& command) {
   app.add_subcommand("trace", "set the daemon's trace filter, e.g. 'VelaClockAgent/0-9'")
       ->add_option("FILTER", command.filter)
       ->required();
-  app.add_subcommand("pps", "print the latest PPS edge from shared memory")
+  app.add_subcommand("pps",
+                     "print the latest PPS edge from shared memory, its age and whether it is "
+                     "fresh (newer than 1.5 s)")
       ->add_flag("--follow", command.follow, "keep printing each new edge");
   app.add_subcommand("regs", "dump a simulated register bank")
       ->add_option("HAM", command.ham)
       ->required();
   app.add_subcommand("paths", "list the state database's paths and types");
+  auto* sim = app.add_subcommand(
+      "sim", "break the simulated PPS pulse on purpose (refused on real hardware)");
+  sim->add_option("SIGNAL", command.signal, "the simulated signal: pps")
+      ->required()
+      ->check(CLI::IsMember({"pps"}));
+  sim->add_option("FAULT", command.fault,
+                  "stop, start (also ends saturate), glitch (one spurious edge) or saturate "
+                  "(hold the count past 1020 ms)")
+      ->required()
+      ->check(CLI::IsMember({"stop", "start", "glitch", "saturate"}));
 }
 
 }  // namespace
