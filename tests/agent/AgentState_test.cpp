@@ -32,7 +32,7 @@ class AgentState : public AgentFixture {
     lumen->counterBaseIs(base);
     agent->ppsConfig()->ppsCounterIs(lumen);
   }
-  Json request(Json request) { return service.handle(request); }
+  Json request(const Json& request) { return service.handle(request); }
   Json sim(const char* action) {
     return request({{"op", "sim"}, {"signal", "pps"}, {"action", action}});
   }

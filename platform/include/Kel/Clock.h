@@ -57,7 +57,10 @@ class Clock::NotifieeConst : public PtrInterface::NotifieeConst {
   // The wake-up time asked for last (+infinity: none).
   Seconds timeMin() const noexcept { return timeMin_; }
   // The wake-up still to come: timeMin() until it is delivered, then +infinity.
-  Seconds pendingWakeUp() const noexcept { return waiting_ ? timeMin_ : infiniteTime; }
+  Seconds pendingWakeUp() const noexcept {
+    if (!waiting_) return infiniteTime;
+    return timeMin_;
+  }
   // Asks to be woken once when the activity clock reaches `time`. A time already reached wakes on
   // the next turn of the loop; +infinity (or NaN) never wakes. Replaces any earlier request. Asked
   // before the reactor is bound to a clock, the wake-up is armed when it is bound.

@@ -7,7 +7,8 @@
 namespace Kel {
 
 Seconds Clock::nextWakeUp() const {
-  return first_ ? first_->key_.time : infiniteTime;
+  if (!first_) return infiniteTime;
+  return first_->key_.time;
 }
 
 bool Clock::hasDueWakeUp(Seconds now) const {
