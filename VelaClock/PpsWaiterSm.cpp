@@ -19,7 +19,9 @@ namespace {
 // The messages of the HAL's creation and of the false-edge and saturation findings carry the
 // machine's name beside the operation's, in the line's origin.
 constexpr const char* tryMakeHalOrigin = "PpsWaiterSm::tryMakeHal";
-constexpr const char* pollOrigin = "PpsWaiterSm::handlePpsPollClock";
+constexpr const char* taggedPollOrigin = "PpsWaiterSm::handlePpsPollClock";
+// The other lines of a poll name the poll as their origin, also from the helpers it runs.
+constexpr const char* pollOrigin = "handlePpsPollClock";
 
 [[maybe_unused]] const bool registered =
     (Kel::kelModuleIs<PpsWaiterSm>("VelaClock/PpsWaiterSm"), true);
@@ -133,12 +135,13 @@ void PpsWaiterSm::handlePpsPollClock() {
 // The poll timestamp is taken after the read and its trace; the edge time is derived from it, so
 // the read latency and the counter's millisecond resolution are the published edge's error.
 void PpsWaiterSm::handleEdge(std::uint16_t count, std::uint64_t readDurationUs) {
-  KEL_TRACE(agentTrace(), 9) << "It took " << readDurationUs << "us to get pps count";
+  KEL_TRACE_FOR(agentTrace(), 9, pollOrigin)
+      << "It took " << readDurationUs << "us to get pps count";
   const std::uint64_t pollTimestamp = utcNanoseconds(Kel::System::currentTimeUtc());
   const std::uint64_t edge = edgeTimestamp(pollTimestamp, count);
   if (counterOverSaturation_) {
     // "occured" and the missing blank after the first comma are the message as operators know it.
-    KEL_TRACE_FOR(agentTrace(), 9, pollOrigin) << fmt::format(
+    KEL_TRACE_FOR(agentTrace(), 9, taggedPollOrigin) << fmt::format(
         "(likely) false PPS edge occured: timeSinceEdge: {},edgeTimestamp: {}, pollTimestampMS: {}",
         count, edge, pollTimestamp);
     counterOverSaturation_ = false;
@@ -146,8 +149,9 @@ void PpsWaiterSm::handleEdge(std::uint16_t count, std::uint64_t readDurationUs) 
     return;
   }
   // "pollTimestampMS" is the label operators know; the value is in nanoseconds.
-  KEL_TRACE(agentTrace(), 7) << "PPS edge detected count:" << count << " edgeTimestamp:" << edge
-                             << " pollTimestampMS:" << pollTimestamp;
+  KEL_TRACE_FOR(agentTrace(), 7, pollOrigin)
+      << "PPS edge detected count:" << count << " edgeTimestamp:" << edge
+      << " pollTimestampMS:" << pollTimestamp;
   ppsUpIs(true);
   if (!ppsWaiterTimestamps_) return;
   ppsWaiterTimestamps_->ppsEdgeTimestampsIs(PpsEdgeTimestamps{0, edge, pollTimestamp});
@@ -159,7 +163,7 @@ void PpsWaiterSm::applyPollStep(std::uint16_t count) {
   if (step.ppsLost) ppsUpIs(false);
   if (step.overSaturated) {
     // "gottimeSinceEdge" is one word in the message as operators know it.
-    KEL_TRACE_FOR(agentTrace(), 9, pollOrigin) << fmt::format(
+    KEL_TRACE_FOR(agentTrace(), 9, taggedPollOrigin) << fmt::format(
         "found pps time past normal saturation point (1020ms), gottimeSinceEdge={}. Skipping "
         "next Pps edge notification",
         count);

@@ -78,6 +78,9 @@ TEST_F(PpsWaiterFixture, AGenuineEdgeIsPublishedOnce) {
           "void VelaClockAgent::PpsWaiterSm::handlePpsPollClock()", "It took 0us to get pps count",
           "PPS edge detected count:2 edgeTimestamp:" + std::to_string(poll - 2000000) +
               " pollTimestampMS:" + std::to_string(poll)}));
+  ASSERT_EQ(trace.lines.size(), 3u);  // each names the poll as its origin
+  EXPECT_NE(trace.lines[2].find(" VelaClockAgent/7 VelaClock/PpsWaiterSm.cpp:"), std::string::npos);
+  EXPECT_NE(trace.lines[2].find(" handlePpsPollClock PPS edge detected"), std::string::npos);
   pollWith(2);  // the same count: no edge
   EXPECT_EQ(published->records.size(), 1u);
   pollWith(0);  // a count of 0: the edge is the poll itself
