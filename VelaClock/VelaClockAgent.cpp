@@ -134,6 +134,7 @@ Agent::~Agent() {
   dropped("freqSinkDirMonitorSm", freqSinkDirMonitorSmDel());
   dropped("muxDirMonitorSm", muxDirMonitorSmDel());
   dropped("portConfigDirPolicySm", portConfigDirPolicySmDel());
+  dropped("ppsWaiterSm", ppsWaiterSmDel());
 }
 
 void Agent::dropped(const char* attribute, const Kel::Ptr<Kel::PtrInterface>& machine) const {
@@ -215,6 +216,19 @@ Kel::Ptr<PortConfigDirPolicySm> Agent::portConfigDirPolicySmDel() {
   return machineDel(portConfigDirPolicySm_);
 }
 
+// The table goes to the waiter in the handler that builds it, so before its first poll.
+Kel::Ptr<PpsWaiterSm> Agent::ppsWaiterSmIs() {
+  if (ppsWaiterSm_) return ppsWaiterSm_;
+  ppsWaiterSm_ = PpsWaiterSm::PpsWaiterSmIs(ppsConfig_, ppsStatus_);
+  ppsWaiterSm_->ppsWaiterTimestampsIs(ppsWaiterTimestamps_);
+  ppsWaiterSm_->hasNotificationActiveIs(true);
+  return ppsWaiterSm_;
+}
+
+Kel::Ptr<PpsWaiterSm> Agent::ppsWaiterSmDel() {
+  return machineDel(ppsWaiterSm_);
+}
+
 void Agent::doPreInit() {
   KEL_TRACE(agentTrace(), 5) << name() << " doPreInit";
   agentCorralNameIs("VelaClockAgent");
@@ -255,6 +269,7 @@ void Agent::doMountsComplete(Corral::MountStatus mountStatus,
                              << presence(bool(ppsConfig_)) << ", ppsStatus "
                              << presence(bool(ppsStatus_)) << ", ppsWaiterTimestamps "
                              << presence(bool(ppsWaiterTimestamps_));
+  ppsWaiterSmIs();
   releaseRelay(*entityManager);
 }
 
@@ -341,15 +356,35 @@ Clock::Mux::RoutePlan Agent::planRoute(const Corral::EntityManager& database,
 
 void Agent::ppsWaiterTimestampsIs(const Kel::Ptr<PpsWaiterTimestamps>& table) {
   ppsWaiterTimestamps_ = table;
+  if (ppsWaiterSm_) ppsWaiterSm_->ppsWaiterTimestampsIs(table);
 }
 
 const Kel::TypeInfo& Agent::fwkType() const {
   return typeInfo();
 }
 
+namespace {
+// The state machines, as read-only references: an operator can look at each, change none.
+void describeMachines(Kel::TypeInfo& type) {
+  Kel::TypeBuilder<Agent> b(type);
+  b.readOnlyReference<StrobeSourceDirMonitorSm>(
+      "strobeSourceDirMonitorSm", [](const Agent& a) { return a.strobeSourceDirMonitorSm(); });
+  b.readOnlyReference<StrobeSinkDirMonitorSm>(
+      "strobeSinkDirMonitorSm", [](const Agent& a) { return a.strobeSinkDirMonitorSm(); });
+  b.readOnlyReference<FreqSourceDirMonitorSm>(
+      "freqSourceDirMonitorSm", [](const Agent& a) { return a.freqSourceDirMonitorSm(); });
+  b.readOnlyReference<FreqSinkDirMonitorSm>(
+      "freqSinkDirMonitorSm", [](const Agent& a) { return a.freqSinkDirMonitorSm(); });
+  b.readOnlyReference<MuxDirMonitorSm>("muxDirMonitorSm",
+                                       [](const Agent& a) { return a.muxDirMonitorSm(); });
+  b.readOnlyReference<PpsWaiterSm>("ppsWaiterSm", [](const Agent& a) { return a.ppsWaiterSm(); });
+}
+}  // namespace
+
 const Kel::TypeInfo& Agent::typeInfo() {
   static const Kel::TypeInfo info = [] {
     Kel::TypeInfo type("VelaClockAgent::Agent", &Kel::TypeInfo::ptrInterface());
+    describeMachines(type);
     type.factoryIs(Kel::nameOnlyFactory(type.name(), [](const Kel::String& name) {
       return Kel::Ptr<Kel::PtrInterface>(Agent::AgentIs(name));
     }));

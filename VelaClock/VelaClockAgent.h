@@ -9,6 +9,7 @@
 #include "VelaClock/ClockMux.h"
 #include "VelaClock/Freq.h"
 #include "VelaClock/PortPolicySm.h"
+#include "VelaClock/PpsWaiterSm.h"
 #include "VelaClock/Strobe.h"
 #include "VelaClockAgent/PpsWaiterTypes.h"
 
@@ -84,7 +85,13 @@ class Agent : public CAgent {
     return portConfigDirPolicySm_;
   }
 
-  // Keeps the shared-memory table of PPS edges.
+  // Keeps the PPS waiter it holds, whatever the entities; otherwise builds one from ppsConfig
+  // and ppsStatus, hands it the edge table, switches it on and holds it. Returns the waiter.
+  Kel::Ptr<PpsWaiterSm> ppsWaiterSmIs();
+  Kel::Ptr<PpsWaiterSm> ppsWaiterSmDel();
+  const Kel::Ptr<PpsWaiterSm>& ppsWaiterSm() const { return ppsWaiterSm_; }
+
+  // Keeps the shared-memory table of PPS edges, and hands it to the PPS waiter if there is one.
   void ppsWaiterTimestampsIs(const Kel::Ptr<PpsWaiterTimestamps>& table);
 
   const Kel::Ptr<const Hardware::Strobe::SourceConfigDir>& strobeSourceConfigDir() const {
@@ -187,6 +194,7 @@ class Agent : public CAgent {
   Kel::Ptr<PpsWaiterConfig> ppsConfig_;
   Kel::Ptr<PpsWaiterStatus> ppsStatus_;
   Kel::Ptr<PpsWaiterTimestamps> ppsWaiterTimestamps_;
+  Kel::Ptr<PpsWaiterSm> ppsWaiterSm_;
 };
 
 // The entry point the host calls with the agent's name.

@@ -9,6 +9,7 @@
 
 #include "ctl/JsonParts.h"
 #include "ctl/MuxView.h"
+#include "ctl/PpsAge.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/TextTable.h"
 
@@ -115,19 +116,34 @@ std::string muxes(Client& client, const std::string&) {
   return table.text();
 }
 
+// A detection-delay percentile of the waiter: the upper bound of its histogram bucket.
+std::string delayBound(const Json& waiter, const char* name) {
+  const std::string bound = field(waiter, name);
+  return bound == "-" ? bound : "<=" + bound + "us";
+}
+
+// PPS up or down and the latest edge, with its age, then what the waiter counts: its last
+// detection delay (poll minus edge), edges published, false edges discarded, saturations, polls,
+// and the median and 99th percentile of the detection delay.
 std::string pps(Client& client, const std::string& instance) {
   const Json status = entityAt(client, "hardware/ppsWaiter/status");
-  TextTable table({"PPS", "latest edge", "seen at poll"});
+  const Json waiter = entityAt(client, "agent/ppsWaiterSm");
+  TextTable table({"PPS", "latest edge", "age", "last delay", "edges", "false edges", "saturations",
+                   "polls", "delay p50", "delay p99"});
   const PpsReading reading = readPpsRecord(instance);
+  const bool ok = reading.status == PpsReadStatus::ok;
+  const auto& edgeNs = reading.record.edge.edge_timestamp_ns;
   const std::string up = status.empty()                     ? "(no status)"
                          : field(status, "ppsUp") == "true" ? "up"
                                                             : "down";
-  if (reading.status == PpsReadStatus::ok) {
-    table.rowIs({up, utcNanoseconds(reading.record.edge.edge_timestamp_ns),
-                 utcNanoseconds(reading.record.edge.poll_timestamp_ns)});
-  } else {
-    table.rowIs({up, reading.why, "-"});
-  }
+  const std::string edge = ok ? utcNanoseconds(edgeNs) : reading.why;
+  const std::string age = ok ? edgeAgeText(edgeAgeSeconds(edgeNs, utcNowNanoseconds())) : "-";
+  const std::string lastDelay = field(waiter, "lastDetectionDelayUs");
+  table.rowIs({up, edge, age, lastDelay == "-" ? lastDelay : lastDelay + "us",
+               field(waiter, "edgesPublished"), field(waiter, "falseEdgesDiscarded"),
+               field(waiter, "saturations"), field(waiter, "polls"),
+               delayBound(waiter, "detectionDelayP50Us"),
+               delayBound(waiter, "detectionDelayP99Us")});
   return table.text();
 }
 

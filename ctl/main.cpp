@@ -11,6 +11,7 @@
 
 #include "ctl/Client.h"
 #include "ctl/Files.h"
+#include "ctl/PpsAge.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/Route.h"
 #include "ctl/Show.h"
@@ -38,6 +39,8 @@ struct Command {
   std::string sink, source;        // route
   bool apply = false;
   std::string file;  // save: where to (stdout when empty)
+  std::string signal;  // sim: the simulated signal
+  std::string fault;   // sim: what to do to it
 };
 
 std::filesystem::path socketOf(const Command& command) {
@@ -132,16 +135,29 @@ int pps(const Command& command) {
     if (ok && (info.published != shown || info.writer_id != writer)) {
       shown = info.published;
       writer = info.writer_id;
-      std::printf("edge %s  poll %s  (edge %llu ns, record %llu of writer %llx)\n",
-                  utcNanoseconds(reading.record.edge.edge_timestamp_ns).c_str(),
-                  utcNanoseconds(reading.record.edge.poll_timestamp_ns).c_str(),
-                  static_cast<unsigned long long>(reading.record.edge.edge_timestamp_ns),
+      const auto& edge = reading.record.edge;
+      const double age = edgeAgeSeconds(edge.edge_timestamp_ns, utcNowNanoseconds());
+      std::printf("edge %s  poll %s  age %s  (edge %llu ns, record %llu of writer %llx)\n",
+                  utcNanoseconds(edge.edge_timestamp_ns).c_str(),
+                  utcNanoseconds(edge.poll_timestamp_ns).c_str(), edgeAgeText(age).c_str(),
+                  static_cast<unsigned long long>(edge.edge_timestamp_ns),
                   static_cast<unsigned long long>(shown), static_cast<unsigned long long>(writer));
       std::fflush(stdout);
     }
     if (!command.follow) return exitOk;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+}
+
+void printPulse(const Reply& reply) {
+  std::printf("simulated PPS pulse: %s",
+              reply.member("stopped", Shape::boolean).get<bool>() ? "stopped" : "running");
+  if (reply.has("heldCount")) {
+    std::printf(", count held at %llu ms",
+                static_cast<unsigned long long>(
+                    reply.member("heldCount", Shape::unsignedNumber).get<std::uint64_t>()));
+  }
+  std::printf("\n");
 }
 
 int run(CLI::App& app, const Command& command) {
@@ -185,6 +201,9 @@ int run(CLI::App& app, const Command& command) {
     } else {
       writeFileAtomically(command.file, description);
     }
+  } else if (name == "sim") {
+    printPulse(
+        client.request({{"op", "sim"}, {"signal", command.signal}, {"action", command.fault}}));
   }
   return exitOk;
 }
@@ -224,7 +243,9 @@ void defineCommandLine(CLI::App& app, Command& command) {
   app.add_subcommand("trace", "set the daemon's trace filter, e.g. 'VelaClockAgent/0-9'")
       ->add_option("FILTER", command.filter)
       ->required();
-  app.add_subcommand("pps", "print the latest PPS edge from shared memory")
+  app.add_subcommand("pps",
+                     "print the latest PPS edge from shared memory, its age and whether it is "
+                     "fresh (newer than 1.5 s)")
       ->add_flag("--follow", command.follow, "keep printing each new edge");
   app.add_subcommand("regs", "dump a simulated register bank")
       ->add_option("HAM", command.ham)
@@ -243,6 +264,16 @@ void defineCommandLine(CLI::App& app, Command& command) {
                      "write the state database as a platform description that velaclockd "
                      "--platform loads back (to stdout without FILE)")
       ->add_option("FILE", command.file);
+  auto* sim = app.add_subcommand(
+      "sim", "break the simulated PPS pulse on purpose (refused on real hardware)");
+  sim->add_option("SIGNAL", command.signal, "the simulated signal: pps")
+      ->required()
+      ->check(CLI::IsMember({"pps"}));
+  sim->add_option("FAULT", command.fault,
+                  "stop, start (also ends saturate), glitch (one spurious edge) or saturate "
+                  "(hold the count past 1020 ms)")
+      ->required()
+      ->check(CLI::IsMember({"stop", "start", "glitch", "saturate"}));
 }
 
 // The first command-line argument that is not valid UTF-8, shown with U+FFFD in place of what is

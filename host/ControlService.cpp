@@ -115,8 +115,11 @@ std::string registersInHex(const Fru::SimRegisterBank& bank) {
 }  // namespace
 
 ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database, PlatformDescription loaded,
-                               CAgentRoutePlanner routePlanner)
-    : database_(std::move(database)), loaded_(std::move(loaded)), routePlanner_(routePlanner) {}
+                               CAgentRoutePlanner routePlanner, AgentView agent)
+    : database_(std::move(database)),
+      loaded_(std::move(loaded)),
+      routePlanner_(routePlanner),
+      agent_(std::move(agent)) {}
 
 nlohmann::ordered_json ControlService::handle(const nlohmann::json& request) {
   // A connection that refuses to become a stream.
@@ -141,21 +144,30 @@ nlohmann::ordered_json ControlService::handle(const nlohmann::json& request,
     if (op == "watch") return watch(request, connection);
     if (op == "route") return route(request);
     if (op == "save") return save(request);
+    if (op == "sim") return sim(request);
     throw Refused("unknown op `" + op +
-                  "`: expected get, set, del, trace, regs, paths, watch, route or save");
+                  "`: expected get, set, del, trace, regs, paths, watch, route, save or sim");
   } catch (const Refused& refused) {
+    return errorReply(refused.what());
+  } catch (const AgentStateError& refused) {
     return errorReply(refused.what());
   }
 }
 
 Kel::Ptr<Kel::Entity> ControlService::entityAt(const nlohmann::json& request) const {
   const std::string path = stringMember(request, "path");
+  if (path.starts_with(agentPathPrefix)) {
+    throw Refused("`" + path + "` is the agent's own state, which can be read (get), not changed");
+  }
   auto entity = database_->storedEntity(path);
   if (!entity) throw Refused("no entity at path `" + path + "`");
   return entity;
 }
 
 nlohmann::ordered_json ControlService::get(const nlohmann::json& request) {
+  if (const std::string path = stringMember(request, "path"); path.starts_with(agentPathPrefix)) {
+    return getAgentState(path);
+  }
   auto reply = ok();
   reply["entity"] = entityToJson(*entityAt(request));
   return reply;
@@ -293,6 +305,28 @@ nlohmann::ordered_json ControlService::route(const nlohmann::json& request) {
 nlohmann::ordered_json ControlService::save(const nlohmann::json&) {
   nlohmann::ordered_json reply = ok();
   reply["description"] = savedDescription(*database_, loaded_);
+  return reply;
+}
+
+Kel::Ptr<const Kel::PtrInterface> ControlService::agent() const {
+  return agent_ ? agent_() : nullptr;
+}
+
+nlohmann::ordered_json ControlService::getAgentState(const std::string& path) const {
+  auto reply = ok();
+  reply["entity"] = entityToJson(*agentStateAt(agent(), path.substr(agentPathPrefix.size())));
+  return reply;
+}
+
+// Faults of the simulated PPS pulse, for an operator to watch the PPS waiter lose it and recover.
+nlohmann::ordered_json ControlService::sim(const nlohmann::json& request) {
+  if (const std::string signal = stringMember(request, "signal"); signal != "pps") {
+    throw Refused("no simulated signal `" + signal + "`: expected pps");
+  }
+  const PulseState pulse = simulatedPpsFaultIs(agent(), stringMember(request, "action"));
+  auto reply = ok();
+  reply["stopped"] = pulse.stopped;
+  if (pulse.heldCount >= 0) reply["heldCount"] = pulse.heldCount;
   return reply;
 }
 

@@ -6,17 +6,19 @@
 #include "Corral/EntityManager.h"
 #include "host/ControlServer.h"
 #include "host/PlatformDescription.h"
+#include "host/AgentState.h"
 
 namespace velaclockd {
 
 // Answers control requests against the state database (see velaclock/ControlProtocol.h). Every
-// request is checked whole before anything changes: a refused one changes nothing.
+// request is checked whole before anything changes: a refused one changes nothing. The agent's
+// own state is shown read-only under "agent/" (see AgentState.h), through `agent`.
 class ControlService {
  public:
   // `loaded` is the platform description the database was built from; `routePlanner`, when the
-  // agent exports one, explains routes (may be null).
+  // agent exports one, explains routes (may be null); `agent` finds the running agent.
   explicit ControlService(Kel::Ptr<Corral::EntityManager> database, PlatformDescription loaded = {},
-                          CAgentRoutePlanner routePlanner = nullptr);
+                          CAgentRoutePlanner routePlanner = nullptr, AgentView agent = {});
 
   nlohmann::ordered_json handle(const nlohmann::json& request, Connection& connection);
   // Answers a request that comes on no connection; it cannot become a stream.
@@ -32,12 +34,16 @@ class ControlService {
   nlohmann::ordered_json watch(const nlohmann::json& request, Connection& connection);
   nlohmann::ordered_json route(const nlohmann::json& request);
   nlohmann::ordered_json save(const nlohmann::json& request);
+  nlohmann::ordered_json sim(const nlohmann::json& request);
+  nlohmann::ordered_json getAgentState(const std::string& path) const;
+  Kel::Ptr<const Kel::PtrInterface> agent() const;
 
   Kel::Ptr<Kel::Entity> entityAt(const nlohmann::json& request) const;
 
   Kel::Ptr<Corral::EntityManager> database_;
   PlatformDescription loaded_;
   CAgentRoutePlanner routePlanner_;
+  AgentView agent_;
 };
 
 }  // namespace velaclockd

@@ -94,9 +94,10 @@ PlatformDescription checkedUsage(const Options& options) {
   return description;
 }
 
-// Runs the agent on the loop until a signal or the end of --duration, then destroys it.
+// Runs the agent on the loop until a signal or the end of --duration, then destroys it. The agent
+// lives in `agent` meanwhile, where the control service finds it.
 void runAgent(CAgentFactory factory, const Options& options,
-              const Kel::Ptr<Corral::EntityManager>& database) {
+              const Kel::Ptr<Corral::EntityManager>& database, Kel::Ptr<CAgent>& agent) {
   auto& loop = Kel::ActivityFacility::manager();
   StopOnSignals signals(loop);
   Kel::Ptr<StopAt> deadline;
@@ -111,7 +112,7 @@ void runAgent(CAgentFactory factory, const Options& options,
       supervision.statusIs("instance " + options.instance + ": mounts failed: " + error);
     }
   });
-  Kel::Ptr<CAgent> agent = factory(agentName);
+  agent = factory(agentName);
   agent->entityManagerIs(database);
   if (!options.sliceId.empty()) agent->sliceIdIs(options.sliceId);
   agent->doPreInit();
@@ -122,6 +123,7 @@ void runAgent(CAgentFactory factory, const Options& options,
   loop.run();
   supervision.stoppingIs();
   database->mountsCompleteObserverIs(nullptr);
+  agent.reset();
 }
 
 }  // namespace
@@ -144,13 +146,16 @@ int runDaemon(const Options& options) {
 
   auto database = Kel::makePtr<Corral::EntityManager>(options.instance, options.profiles);
   std::unique_ptr<ControlServer> server;
-  AgentLibrary agent;
+  AgentLibrary library;
+  // Where the control service finds the agent while it runs.
+  const auto agent = std::make_shared<Kel::Ptr<CAgent>>();
+  const AgentView agentView = [agent] { return Kel::Ptr<const Kel::PtrInterface>(*agent); };
   try {
-    agent = loadAgentLibrary(options.agent);
+    library = loadAgentLibrary(options.agent);
     install(description, *database, velaclock::runtimeDirectory() / options.instance);
     server = std::make_unique<ControlServer>(
         socketOf(options),
-        [service = ControlService(database, description, agent.routePlanner)](
+        [service = ControlService(database, description, library.routePlanner, agentView)](
             const nlohmann::json& request, Connection& connection) mutable {
           return service.handle(request, connection);
         },
@@ -159,7 +164,7 @@ int runDaemon(const Options& options) {
     return failed(exitCannotStart, error);
   }
 
-  runAgent(agent.factory, options, database);
+  runAgent(library.factory, options, database, *agent);
   std::printf("velaclockd: instance %s stopped\n", options.instance.c_str());
   return exitOrderly;
 }

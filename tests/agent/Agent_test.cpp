@@ -65,6 +65,8 @@ TEST_F(AgentFixture, StartsUpAndTakesEveryDirectory) {
        "handleInitialized",  // the port configuration directory policy, on an empty directory
        "VelaClockAgent doMountsComplete: portCliConfigDir found, portCliStatusDir found, "
        "ppsConfig found, ppsStatus found, ppsWaiterTimestamps found",
+       "void VelaClockAgent::PpsWaiterSm::handleInitialized()",
+       "ppsCounter on PpsWaiterConfig was null. Cannot initialize PpsWaiterSm",
        "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
        "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&) simulation is false",
        "VelaClockAgent doMountsComplete: relay PCA9554-1-smaRelaySw released"});
@@ -78,7 +80,8 @@ TEST_F(AgentFixture, StartsUpAndTakesEveryDirectory) {
                                       "VelaClockAgent ~Agent: freqSourceDirMonitorSm dropped",
                                       "VelaClockAgent ~Agent: freqSinkDirMonitorSm dropped",
                                       "VelaClockAgent ~Agent: muxDirMonitorSm dropped",
-                                      "VelaClockAgent ~Agent: portConfigDirPolicySm dropped"}));
+                                      "VelaClockAgent ~Agent: portConfigDirPolicySm dropped",
+                                      "VelaClockAgent ~Agent: ppsWaiterSm dropped"}));
 }
 
 TEST_F(AgentFixture, AHostGivenSliceIdStays) {
@@ -237,4 +240,35 @@ TEST_F(AgentFixture, EachSignalMonitorIsKeptForTheSameDirectoriesAndReplacedForA
   EXPECT_EQ(agent->freqSourceDirMonitorSmDel(), freqSources);
   EXPECT_FALSE(freqSources->hasNotificationActive());
   EXPECT_EQ(agent->freqSourceDirMonitorSmDel(), nullptr);
+}
+
+TEST_F(AgentFixture, ThePpsWaiterIsKeptWhateverTheEntitiesAndGetsTheEdgeTable) {
+  start();
+  const Kel::Ptr<PpsWaiterSm> waiter = agent->ppsWaiterSm();
+  ASSERT_NE(waiter, nullptr);
+  EXPECT_TRUE(waiter->hasNotificationActive());
+  EXPECT_EQ(waiter->config(), agent->ppsConfig());
+  EXPECT_EQ(waiter->status(), agent->ppsStatus());
+  EXPECT_EQ(waiter->ppsWaiterTimestamps(), agent->ppsWaiterTimestamps());
+
+  database->entityDel("hardware/ppsWaiter/config");
+  agent->doMountsComplete(Corral::mountSuccess_, database);
+  EXPECT_EQ(agent->ppsConfig(), nullptr);
+  EXPECT_EQ(agent->ppsWaiterSm(), waiter);  // other entities: the very same waiter
+  EXPECT_EQ(agent->ppsWaiterSmIs(), waiter);
+  const auto later = Kel::makePtr<PpsWaiterTimestamps>("later");
+  agent->ppsWaiterTimestampsIs(later);  // a table set afterwards reaches the waiter
+  EXPECT_EQ(waiter->ppsWaiterTimestamps(), later);
+
+  EXPECT_EQ(agent->ppsWaiterSmDel(), waiter);
+  EXPECT_FALSE(waiter->hasNotificationActive());
+  EXPECT_EQ(agent->ppsWaiterSmDel(), nullptr);
+  const auto before = Kel::makePtr<PpsWaiterTimestamps>("before");
+  agent->ppsWaiterTimestampsIs(before);  // set before a waiter exists: it gets it when built
+  EXPECT_EQ(waiter->ppsWaiterTimestamps(), later);
+  const auto rebuilt = agent->ppsWaiterSmIs();
+  EXPECT_NE(rebuilt, waiter);
+  EXPECT_EQ(rebuilt->ppsWaiterTimestamps(), before);
+  EXPECT_EQ(rebuilt->config(), nullptr);
+  EXPECT_EQ(waiter->references(), 1u);  // only this test holds the dropped one
 }

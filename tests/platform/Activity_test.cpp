@@ -173,3 +173,34 @@ TEST(Activity, VirtualTimeStepsAndFreezesTheWallClock) {
   EXPECT_THROW(time.settle(), std::runtime_error);
   spinner->timeMinIs(Kel::infiniteTime);
 }
+
+TEST(Activity, WhileWorkStaysDueDescriptorsAreServedOnceAMillisecond) {
+  Kel::VirtualTime time;
+  auto& manager = Kel::ActivityFacility::manager();
+  auto spinner = makePtr<Alarm>();  // asks to run again on the next turn, all the time
+  spinner->rearmIn = 0;
+  spinner->rearms = 1 << 20;
+  spinner->timeMinIs(time.now());
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  bool served = false;
+  manager.fdIs(fds[0], EPOLLIN, [&](std::uint32_t) {
+    char c;
+    served = read(fds[0], &c, 1) == 1;
+  });
+  manager.turn(false);  // looks at the descriptors: nothing yet
+  ASSERT_EQ(write(fds[1], "a", 1), 1);
+  int turns = 0;
+  while (!served && turns < 100) {
+    time.source().advanceBy(1e-4);  // each turn takes a tenth of a millisecond
+    manager.turn(false);
+    ++turns;
+  }
+  EXPECT_TRUE(served);
+  EXPECT_GE(turns, 9);  // not at every turn: a spinning turn makes no system call
+  EXPECT_LE(turns, 11);
+  manager.fdDel(fds[0]);
+  close(fds[0]);
+  close(fds[1]);
+  spinner->timeMinIs(Kel::infiniteTime);
+}

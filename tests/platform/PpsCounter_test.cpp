@@ -40,9 +40,21 @@ TEST(PpsCounter, FaultsStopGlitchAndOverrun) {
   EXPECT_EQ(hal->ppsCount(), 1020);  // saturates instead of wrapping
   time.runFor(5);
   EXPECT_EQ(hal->ppsCount(), 1020);
-  simPulse().pulseStoppedIs(false);  // back on: counts from the last whole second
+  simPulse().pulseStoppedIs(false);  // back on: its first edge comes at the next whole second
   time.runFor(0.0101);
+  EXPECT_EQ(hal->ppsCount(), 1020);
+  time.runFor(0.97);
+  EXPECT_EQ(hal->ppsCount(), 0);
+  time.runFor(0.03);
   EXPECT_EQ(hal->ppsCount(), 30);
+  simPulse().pulseStoppedIs(true);  // stopped and started again between two edges
+  time.runFor(0.5);
+  simPulse().pulseStoppedIs(false);
+  time.runFor(0.2);
+  EXPECT_EQ(hal->ppsCount(), 730);  // still from the last edge before the stop
+  time.runFor(0.27);
+  EXPECT_EQ(hal->ppsCount(), 0);
+  time.runFor(0.03);
 
   simPulse().glitchIs();
   time.runFor(0.004);
@@ -81,5 +93,46 @@ TEST(PpsCounter, RegisterHalsAreValidOnlyWhereACounterAnswers) {
 
   card->deviceIs(0x8, nullptr);  // the card stops answering: reads as a lost pulse
   EXPECT_EQ(quill->ppsCount(), 1020);
+  Fru::hamImplsDelAll();
+}
+
+namespace {
+// A counter register that is not the simulated pulse's: real hardware, as far as a HAL can tell.
+class FixedCounter : public Fru::RegisterDevice {
+ public:
+  std::uint16_t read16() override { return 7; }
+};
+
+std::string attributeText(const Kel::PtrInterface& object, const char* name) {
+  const auto* attribute = object.fwkType().attribute(name);
+  return attribute ? attribute->text(object) : "(none)";
+}
+}  // namespace
+
+TEST(PpsCounter, HalsReflectAndTellWhetherTheSimulatedPulseDrivesThem) {
+  OnTheEdge time;
+  const auto mock = makePtr<Pps::Counter::MockHal>();
+  EXPECT_EQ(mock->fwkType().name(), "Pps::Counter::MockHal");
+  EXPECT_TRUE(mock->fwkType().derivesFrom(Pps::Counter::Hal::typeInfo()));
+  EXPECT_EQ(attributeText(*mock, "valid"), "true");
+  EXPECT_EQ(attributeText(*mock, "followsSimPulse"), "true");
+
+  auto window = makePtr<Fru::SimRegisterBank>(Pps::Counter::LumenHal::registerWindow, 0x100);
+  window->deviceIs(0x40, makePtr<Pps::Counter::SimCounterDevice>());
+  window->deviceIs(0x50, makePtr<FixedCounter>());
+  Fru::hamImplIs(Pps::Counter::LumenHal::registerWindow, window);
+  const auto simulated = makePtr<Pps::Counter::LumenHal>(0x40);
+  const auto real = makePtr<Pps::Counter::LumenHal>(0x50);
+  EXPECT_TRUE(simulated->followsSimPulse());
+  EXPECT_FALSE(real->followsSimPulse());
+  EXPECT_TRUE(real->valid());
+  EXPECT_EQ(real->ppsCount(), 7);
+  EXPECT_EQ(attributeText(*real, "counterBase"), "80");
+  EXPECT_EQ(real->fwkType().name(), "Pps::Counter::LumenHal");
+
+  const Kel::Ptr<const Fru::Ham> ham = makePtr<Fru::Ham>(Pps::Counter::LumenHal::registerWindow);
+  const auto quill = makePtr<Pps::Counter::QuillHal>(0x40, ham);
+  EXPECT_TRUE(quill->followsSimPulse());
+  EXPECT_EQ(quill->fwkType().attribute("ham")->reference(*quill), ham);
   Fru::hamImplsDelAll();
 }

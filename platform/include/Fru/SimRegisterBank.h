@@ -57,6 +57,8 @@ class SimRegisterBank : public HamImpl {
   // Bits under `mask` of the register at `address` always read as the same bits of `value`.
   void stuckBitsIs(std::uint32_t address, std::uint8_t mask, std::uint8_t value);
   void deviceIs(std::uint32_t address, const Kel::Ptr<RegisterDevice>& device);
+  // The device model at `address`, or null.
+  Kel::Ptr<RegisterDevice> device(std::uint32_t address) const;
 
   void recordingIs(bool recording) { recording_ = recording; }
   const std::vector<Access>& accesses() const { return accesses_; }

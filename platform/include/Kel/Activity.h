@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,16 +28,21 @@ class Poller {
   virtual const char* name() const = 0;
   virtual void watch(int fd, std::uint32_t events) = 0;
   virtual void unwatch(int fd) = 0;
-  // Ready descriptors; blocks until one is ready when `block`, else returns at once.
-  virtual std::vector<Ready> wait(bool block) = 0;
+  // Replaces the contents of `ready` with the ready descriptors; blocks until one is ready when
+  // `block`, else returns at once. The caller keeps `ready`, so waiting allocates nothing.
+  virtual void wait(bool block, std::vector<Ready>& ready) = 0;
 };
 
 // The single-threaded event loop. Each turn runs, one at a time and to completion: the tasks
 // posted before the turn, the clock's due wake-ups, then the handlers of ready descriptors.
 // Wake-ups reach it through a timerfd armed at the absolute CLOCK_MONOTONIC time of the next one.
+// While work stays due turn after turn (a reactor that asks to be woken "now" again and again),
+// descriptors are looked at once per descriptorCheckInterval rather than at every turn, so a
+// spinning turn makes no system call. A turn with nothing posted allocates nothing.
 class ActivityManager {
  public:
   using FdHandler = std::function<void(std::uint32_t events)>;  // events as in EPOLLIN etc.
+  static constexpr Seconds descriptorCheckInterval = 1e-3;
 
   ActivityManager(Ptr<Clock> clock, Ptr<ActivityManagerConfig> config);
   ~ActivityManager();
@@ -65,6 +69,7 @@ class ActivityManager {
   void followConfig();
   void armTimerFd(Seconds wakeUp);
   void runTasks();
+  void serveDescriptors(bool block);
 
   Ptr<Clock> clock_;
   Ptr<ActivityManagerConfig> config_;
@@ -72,7 +77,11 @@ class ActivityManager {
   int timerFd_ = -1;
   Seconds timerFdArmedAt_ = infiniteTime;
   std::map<int, std::pair<std::uint32_t, std::shared_ptr<FdHandler>>> fds_;
-  std::deque<std::function<void()>> tasks_;
+  // Posted tasks, and those of the running turn: swapped, not rebuilt, so each keeps its storage.
+  std::vector<std::function<void()>> tasks_;
+  std::vector<std::function<void()>> running_;
+  std::vector<Poller::Ready> ready_;
+  Seconds lastDescriptorCheck_ = -infiniteTime;
   bool stopped_ = false;
 };
 

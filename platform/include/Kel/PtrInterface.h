@@ -80,7 +80,8 @@ class PtrInterface::NotifieeConst : public PtrInterface {
  public:
   const Ptr<const PtrInterface>& notifier() const noexcept { return notifier_; }
   // Binds to another notifier (or none); a registered reactor moves its registration along.
-  void notifierIs(const Ptr<const PtrInterface>& notifier);
+  // Reactor kinds that keep more about their notifier (a clock reactor's wake-up) override it.
+  virtual void notifierIs(const Ptr<const PtrInterface>& notifier);
   bool isRegisteredNotifiee() const noexcept { return registered_; }
   void isRegisteredNotifieeIs(bool registered);
   // An observer of changes (a watch that reports them, say) hears each change before the reactors

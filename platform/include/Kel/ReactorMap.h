@@ -23,10 +23,9 @@ class EntryReactor : public AttributeReactor<Owner, Entry, On<attributes, walk>.
         name_(std::move(name)) {}
   const String& name() const noexcept { return name_; }
 
-  // Watches `entry` from now on. Hides the base's binding on purpose: a different, non-null entry
-  // under this name runs the owner's walk (unless this reactor is a zombie or has no owner), as a
-  // change of every attribute would.
-  void notifierIs(const Ptr<const PtrInterface>& entry) {
+  // Watches `entry` from now on. A different, non-null entry under this name runs the owner's walk
+  // (unless this reactor is a zombie or has no owner), as a change of every attribute would.
+  void notifierIs(const Ptr<const PtrInterface>& entry) override {
     const bool switched = entry && entry != this->notifier();
     PtrInterface::NotifieeConst::notifierIs(entry);
     if (switched && !this->isZombie()) {

@@ -116,6 +116,11 @@ void SimRegisterBank::deviceIs(std::uint32_t address, const Kel::Ptr<RegisterDev
   }
 }
 
+Kel::Ptr<RegisterDevice> SimRegisterBank::device(std::uint32_t address) const {
+  const auto it = devices_.find(address);
+  return it == devices_.end() ? nullptr : it->second;
+}
+
 void SimRegisterBank::record(Operation operation, std::uint32_t address, std::uint16_t value) {
   if (recording_) accesses_.push_back(Access{operation, address, value});
 }

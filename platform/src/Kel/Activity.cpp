@@ -34,13 +34,11 @@ class EpollPoller final : public Poller {
     }
   }
   void unwatch(int fd) override { epoll_ctl(fd_, EPOLL_CTL_DEL, fd, nullptr); }
-  std::vector<Ready> wait(bool block) override {
+  void wait(bool block, std::vector<Ready>& ready) override {
     epoll_event events[32];
     const int n = epoll_wait(fd_, events, 32, block ? -1 : 0);
-    std::vector<Ready> ready;
-    ready.reserve(n > 0 ? static_cast<std::size_t>(n) : 0);
+    ready.clear();
     for (int i = 0; i < n; ++i) ready.push_back({events[i].data.fd, events[i].events});
-    return ready;
   }
 
  private:
@@ -57,13 +55,12 @@ class PollPoller final : public Poller {
   void unwatch(int fd) override {
     std::erase_if(fds_, [fd](const pollfd& p) { return p.fd == fd; });
   }
-  std::vector<Ready> wait(bool block) override {
-    std::vector<Ready> ready;
-    if (poll(fds_.data(), fds_.size(), block ? -1 : 0) <= 0) return ready;
+  void wait(bool block, std::vector<Ready>& ready) override {
+    ready.clear();
+    if (poll(fds_.data(), fds_.size(), block ? -1 : 0) <= 0) return;
     for (const pollfd& p : fds_) {
       if (p.revents) ready.push_back({p.fd, static_cast<std::uint32_t>(p.revents)});
     }
-    return ready;
   }
 
  private:
@@ -134,9 +131,10 @@ void ActivityManager::armTimerFd(Seconds wakeUp) {
 }
 
 void ActivityManager::runTasks() {
-  std::deque<std::function<void()>> due;
-  due.swap(tasks_);
-  for (auto& task : due) task();
+  if (tasks_.empty()) return;
+  running_.swap(tasks_);  // tasks posted from now on wait for the next turn
+  for (auto& task : running_) task();
+  running_.clear();
 }
 
 void ActivityManager::turn(bool mayWait) {
@@ -144,9 +142,23 @@ void ActivityManager::turn(bool mayWait) {
   runTasks();
   clock_->wakeDue(System::currentTime());
 
-  const bool block = mayWait && !stopped_ && !hasDueWork(System::currentTime());
+  const Seconds now = System::currentTime();
+  const bool due = hasDueWork(now);
+  // Spinning: descriptors can wait a moment. (A clock that went back, as a test's new virtual
+  // time may, does not hold them off.)
+  if (due && now >= lastDescriptorCheck_ && now < lastDescriptorCheck_ + descriptorCheckInterval) {
+    return;
+  }
+  lastDescriptorCheck_ = now;
+  serveDescriptors(mayWait && !stopped_ && !due);
+}
+
+void ActivityManager::serveDescriptors(bool block) {
   if (block) armTimerFd(clock_->nextWakeUp());
-  for (const Poller::Ready& ready : poller_->wait(block)) {
+  poller_->wait(block, ready_);
+  // By index: a handler may add or remove descriptors, never this list, which the next turn fills.
+  for (std::size_t i = 0; i < ready_.size(); ++i) {
+    const Poller::Ready ready = ready_[i];
     if (ready.fd == timerFd_) {
       std::uint64_t expirations = 0;
       [[maybe_unused]] const auto n = read(timerFd_, &expirations, sizeof expirations);

@@ -6,7 +6,7 @@
 
 // The control protocol between velaclockctl and velaclockd: one JSON object per line over a Unix
 // stream socket, each request answered by one reply line, in order.
-//   requests: {"op":"get","path":P}
+//   requests: {"op":"get","path":P}      (P = "agent/<attribute>": the agent's machines, read-only)
 //             {"op":"set","path":P,["collection":C,"key":K,"type":T,]"attributes":{"a":"text",...}}
 //             {"op":"del","path":P,"collection":C,"key":K}
 //             {"op":"trace","filter":F}
@@ -15,6 +15,7 @@
 //             {"op":"watch","paths":[P,...]}  (all paths when empty or absent)
 //             {"op":"route","sink":S,"source":R[,"apply":true]}
 //             {"op":"save"}  (reply: "description", a platform description's YAML text)
+//             {"op":"sim","signal":"pps","action":"stop"|"start"|"glitch"|"saturate"}
 //   A watch turns the connection into a stream: after its reply, one line per change of the
 //   watched entities or of their entries at any depth,
 //     {"event":"change","path":P,["within":[{"collection":C,"key":K},...],]

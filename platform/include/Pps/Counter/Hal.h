@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "Kel/PtrInterface.h"
+#include "Kel/TypeBuilder.h"
 
 namespace Pps::Counter {
 
@@ -18,6 +19,12 @@ class Hal : public Kel::PtrInterface {
   // Milliseconds since the last PPS edge: 0 at each edge, resting at 1020 while none comes. A
   // value above 1020 is a fault of the counter.
   virtual std::uint16_t ppsCount() = 0;
+  // True when the count follows the process's simulated pulse (SimPulse), which an operator may
+  // break on purpose; false for a counter of real hardware.
+  virtual bool followsSimPulse() const = 0;
+
+  static const Kel::TypeInfo& typeInfo();
+  static void kelDescribe(Kel::TypeBuilder<Hal>& builder);
   const Kel::TypeInfo& fwkType() const override;
 
  protected:

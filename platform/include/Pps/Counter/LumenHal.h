@@ -14,6 +14,12 @@ class LumenHal : public Hal {
 
   explicit LumenHal(std::uint32_t counterBase);
   std::uint16_t ppsCount() override;
+  bool followsSimPulse() const override;
+  std::uint32_t counterBase() const { return counterBase_; }
+
+  static const Kel::TypeInfo& typeInfo();
+  static void kelDescribe(Kel::TypeBuilder<LumenHal>& builder);
+  const Kel::TypeInfo& fwkType() const override;
 
  private:
   std::uint32_t counterBase_;

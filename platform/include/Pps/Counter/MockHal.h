@@ -9,6 +9,11 @@ class MockHal : public Hal {
  public:
   MockHal();
   std::uint16_t ppsCount() override;
+  bool followsSimPulse() const override { return true; }
+
+  static const Kel::TypeInfo& typeInfo();
+  static void kelDescribe(Kel::TypeBuilder<MockHal>&) {}
+  const Kel::TypeInfo& fwkType() const override;
 };
 
 }  // namespace Pps::Counter

@@ -11,6 +11,13 @@ class QuillHal : public Hal {
  public:
   QuillHal(std::uint32_t counterBase, Kel::Ptr<const Fru::Ham> ham);
   std::uint16_t ppsCount() override;
+  bool followsSimPulse() const override;
+  std::uint32_t counterBase() const { return counterBase_; }
+  const Kel::Ptr<const Fru::Ham>& ham() const { return ham_; }
+
+  static const Kel::TypeInfo& typeInfo();
+  static void kelDescribe(Kel::TypeBuilder<QuillHal>& builder);
+  const Kel::TypeInfo& fwkType() const override;
 
  private:
   std::uint32_t counterBase_;

@@ -16,19 +16,25 @@ class SimPulse {
   std::uint16_t count(Kel::Seconds utc) const;
   std::uint16_t count() const { return count(Kel::System::currentTimeUtc()); }
 
-  // Stops the pulse (no edge after the last one) or starts it again at the next whole second.
+  // Stops the pulse (no edge after the last one) or starts it again: its first edge comes at the
+  // next whole second, and until then the count goes on from the last edge before the stop.
   void pulseStoppedIs(bool stopped);
   bool pulseStopped() const { return stopped_; }
   // One spurious edge now: the count restarts from 0 until the next genuine edge.
   void glitchIs();
   // Makes the counter read `count` (past 1020, say) until cleared with nullopt.
   void countOverrideIs(std::optional<std::uint16_t> count) { override_ = count; }
+  const std::optional<std::uint16_t>& countOverride() const { return override_; }
   // Back to a running, unbroken pulse.
   void reset();
 
  private:
+  // The last edge of the pulse itself (no glitch) at UTC `nowUs`, in whole microseconds.
+  std::int64_t lastEdgeUs(std::int64_t nowUs) const;
+
   bool stopped_ = false;
   std::int64_t lastEdgeBeforeStopUs_ = 0;  // UTC, whole microseconds
+  std::int64_t restartUs_ = INT64_MIN;     // when the pulse was last started again
   std::optional<std::int64_t> glitchUs_;
   std::optional<std::uint16_t> override_;
 };

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <regex>
+#include <thread>
+
+#include "e2e/Process.h"
+
+// The PPS waiter of the embedded default system, watched and broken by an operator. The daemon
+// runs on real time: each test waits for what it expects with a generous deadline, and asserts
+// on what the daemon says, never on how long it took.
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// Asks `condition` every 50 ms until it holds; false if it never did within `seconds`.
+bool eventually(const std::function<bool()>& condition, double seconds = 30) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+// What `velaclockctl pps` printed: the edge in ns, the record number and whether it is fresh.
+struct EdgeLine {
+  std::uint64_t edgeNs = 0;
+  std::uint64_t record = 0;
+  bool fresh = false;
+};
+
+std::optional<EdgeLine> parseEdgeLine(const std::string& out) {
+  static const std::regex line(
+      R"(age -?[0-9.]+ s, (fresh|stale)  \(edge ([0-9]+) ns, record ([0-9]+) of)");
+  std::smatch match;
+  if (!std::regex_search(out, match, line)) return std::nullopt;
+  return EdgeLine{std::stoull(match[2]), std::stoull(match[3]), match[1] == "fresh"};
+}
+
+std::string uniqueName() {
+  static std::atomic<int> made{0};
+  return "pps-" + std::to_string(getpid()) + "-" + std::to_string(made++);
+}
+
+}  // namespace
+
+class Pps : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(daemon.ready()) << daemon.errors(); }
+  ~Pps() override {
+    daemon.stop();
+    std::error_code ignored;  // the edge table outlives its daemon on purpose; not this test's
+    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
+      if (entry.path().filename().string().find(name) != std::string::npos) {
+        std::filesystem::remove(entry.path(), ignored);
+      }
+    }
+  }
+
+  // velaclockctl --instance <name> ARGS...
+  CommandResult ctl(std::vector<std::string> arguments) const {
+    arguments.insert(arguments.begin(), {VELACLOCKCTL, "--instance", name});
+    return runCommand(arguments, instance.environment());
+  }
+
+  // The entity at `path` as velaclockctl prints it; a failure to get it fails the test.
+  Json get(const std::string& path) const {
+    const CommandResult got = ctl({"get", path});
+    EXPECT_EQ(got.status, 0) << path << ": " << got.err;
+    return got.status == 0 ? Json::parse(got.out) : Json::object();
+  }
+  // The waiter as the daemon reflects it.
+  Json waiter() const { return get("agent/ppsWaiterSm"); }
+  std::uint64_t counter(const char* name) const { return waiter().value(name, std::uint64_t{0}); }
+  bool ppsUp() const { return get("hardware/ppsWaiter/status")["ppsUp"] == true; }
+  // The latest edge, or none while none is published.
+  std::optional<EdgeLine> latestEdge() const {
+    const CommandResult got = ctl({"pps"});
+    return got.status == 0 ? parseEdgeLine(got.out) : std::nullopt;
+  }
+  void sim(const char* fault) const {
+    const CommandResult done = ctl({"sim", "pps", fault});
+    ASSERT_EQ(done.status, 0) << done.err;
+  }
+
+  Instance instance;
+  // An instance name of its own: the shared-memory edge table is named after the instance, and
+  // the daemons of other tests running meanwhile must not write the one this test reads.
+  const std::string name = uniqueName();
+  Daemon daemon{{"--instance", name}, instance.environment()};
+};
+
+TEST_F(Pps, AFreshEdgeEachSecondAndCountersRising) {
+  std::vector<EdgeLine> seen;
+  ASSERT_TRUE(eventually([&] {
+    const auto edge = latestEdge();
+    if (edge && edge->fresh && (seen.empty() || edge->edgeNs > seen.back().edgeNs)) {
+      seen.push_back(*edge);
+    }
+    return seen.size() >= 3;
+  }));
+  EXPECT_LT(seen[0].record, seen[2].record);
+  const auto edges = counter("edgesPublished");
+  const CommandResult show = ctl({"show", "pps"});
+  ASSERT_EQ(show.status, 0) << show.err;
+  EXPECT_EQ(show.out.rfind("PPS", 0), 0u) << show.out;
+  EXPECT_NE(show.out.find("\nup "), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find(", fresh"), std::string::npos) << show.out;
+  EXPECT_TRUE(eventually([&] { return counter("edgesPublished") > edges; }));
+  EXPECT_GT(counter("polls"), counter("edgesPublished"));
+}
+
+TEST_F(Pps, AStoppedPulseIsReportedDownAndNoEdgeIsPublished) {
+  ASSERT_TRUE(eventually([&] { return ppsUp(); }));
+  sim("stop");
+  ASSERT_TRUE(eventually([&] { return !ppsUp(); }));
+  const CommandResult show = ctl({"show", "pps"});
+  EXPECT_NE(show.out.find("\ndown "), std::string::npos) << show.out << show.err;
+  const Json before = waiter();
+  const auto record = latestEdge();
+  ASSERT_TRUE(record.has_value());
+  // The waiter keeps polling twice a second; over three of its polls, nothing is published.
+  const auto polls = before["polls"].get<std::uint64_t>();
+  ASSERT_TRUE(eventually([&] { return counter("polls") >= polls + 3; }));
+  EXPECT_EQ(counter("edgesPublished"), before["edgesPublished"].get<std::uint64_t>());
+  EXPECT_EQ(latestEdge().value_or(EdgeLine{}).record, record->record);
+  EXPECT_FALSE(ppsUp());
+
+  sim("start");
+  EXPECT_TRUE(eventually([&] { return ppsUp(); }));
+}
+
+TEST_F(Pps, TheDropAfterASaturatedCountIsCountedNotPublishedAndTheNextEdgeIs) {
+  ASSERT_TRUE(eventually([&] { return ppsUp(); }));
+  sim("saturate");
+  ASSERT_TRUE(eventually([&] { return counter("saturations") == 1 && !ppsUp(); }));
+  const auto published = counter("edgesPublished");
+  sim("start");
+  Json after;
+  ASSERT_TRUE(eventually([&] {
+    after = waiter();
+    return after.value("falseEdgesDiscarded", 0) == 1;
+  }));
+  // In that same view: the false edge added nothing; a genuine one may have followed already.
+  const bool up = after["status"]["ppsUp"] == true;
+  EXPECT_EQ(after["edgesPublished"].get<std::uint64_t>(), published + (up ? 1 : 0));
+  EXPECT_TRUE(eventually([&] { return counter("edgesPublished") == published + 1 && ppsUp(); }));
+  EXPECT_EQ(counter("falseEdgesDiscarded"), 1u);
+}
+
+TEST_F(Pps, TheAgentsStateIsReadOnly) {
+  const CommandResult set = ctl({"set", "agent/ppsWaiterSm", "initialized=false"});
+  EXPECT_EQ(set.status, 1);
+  EXPECT_NE(set.err.find("can be read (get), not changed"), std::string::npos) << set.err;
+  const CommandResult unknown = ctl({"get", "agent/ppsWaiter"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.err.find("has no reference `ppsWaiter` (it has: "), std::string::npos);
+  const CommandResult badFault = ctl({"sim", "pps", "explode"});
+  EXPECT_EQ(badFault.status, 2);
+  EXPECT_TRUE(waiter()["initialized"] == true);
+}
