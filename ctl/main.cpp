@@ -38,7 +38,7 @@ struct Command {
   std::vector<std::string> paths;  // watch
   std::string sink, source;        // route
   bool apply = false;
-  std::string file;  // save: where to (stdout when empty)
+  std::string file;    // save: where to (stdout when empty)
   std::string signal;  // sim: the simulated signal
   std::string fault;   // sim: what to do to it
 };

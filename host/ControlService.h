@@ -4,9 +4,9 @@
 
 #include "Clock/Mux/RoutePlan.h"
 #include "Corral/EntityManager.h"
+#include "host/AgentState.h"
 #include "host/ControlServer.h"
 #include "host/PlatformDescription.h"
-#include "host/AgentState.h"
 
 namespace velaclockd {
 
