@@ -266,6 +266,8 @@ void PpsWaiterSm::describeStats(Kel::TypeBuilder<PpsWaiterSm>& b) {
   b.readOnly<std::uint64_t>("saturations", [](const Self& m) { return m.stats().saturations(); });
   b.readOnly<std::uint64_t>("lastDetectionDelayUs",
                             [](const Self& m) { return m.stats().lastDetectionDelayUs(); });
+  b.readOnly<std::uint64_t>("detectionDelaySumUs",
+                            [](const Self& m) { return m.stats().detectionDelaySumUs(); });
   b.readOnly<std::uint64_t>("detectionDelayP50Us", [](const Self& m) {
     return m.stats().detectionDelayPercentileUs(0.5);
   });

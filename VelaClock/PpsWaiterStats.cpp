@@ -9,6 +9,7 @@ namespace VelaClockAgent {
 void PpsWaiterStats::edgePublishedIs(std::uint64_t detectionDelayUs) {
   ++edgesPublished_;
   lastDetectionDelayUs_ = detectionDelayUs;
+  detectionDelaySumUs_ += detectionDelayUs;
   ++detectionDelays_[bucketOf(detectionDelayUs)];
 }
 

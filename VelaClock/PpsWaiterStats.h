@@ -29,6 +29,7 @@ class PpsWaiterStats {
   std::uint64_t falseEdgesDiscarded() const { return falseEdgesDiscarded_; }
   std::uint64_t saturations() const { return saturations_; }
   std::uint64_t lastDetectionDelayUs() const { return lastDetectionDelayUs_; }
+  std::uint64_t detectionDelaySumUs() const { return detectionDelaySumUs_; }
   const Histogram& detectionDelays() const { return detectionDelays_; }
 
   // The bucket of a delay, and the largest delay (µs) a bucket holds.
@@ -46,6 +47,7 @@ class PpsWaiterStats {
   std::uint64_t falseEdgesDiscarded_ = 0;
   std::uint64_t saturations_ = 0;
   std::uint64_t lastDetectionDelayUs_ = 0;
+  std::uint64_t detectionDelaySumUs_ = 0;
   Histogram detectionDelays_{};
 };
 

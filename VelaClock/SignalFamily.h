@@ -46,8 +46,8 @@ struct MuxDirectories {
         "muxConfigDir", [](const Self& m) { return m.extra().muxConfigDir; });
     b.template readOnlyReference<Hardware::ClockMux::MuxStatusDir>(
         "muxStatusDir", [](const Self& m) { return m.extra().muxStatusDir; });
-    b.template readOnly<std::uint64_t>(
-        "routesDone", [](const Self& m) { return m.extra().counters.routesDone; });
+    b.template readOnly<std::uint64_t>("routesDone",
+                                       [](const Self& m) { return m.extra().counters.routesDone; });
     b.template readOnly<std::uint64_t>(
         "routesFailed", [](const Self& m) { return m.extra().counters.routesFailed; });
     b.template readOnly<std::uint64_t>(

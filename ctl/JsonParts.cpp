@@ -2,6 +2,14 @@
 
 namespace velaclockctl {
 
+Json entityAt(Client& client, const std::string& path) {
+  try {
+    return client.request({{"op", "get"}, {"path", path}}).member("entity", Shape::object);
+  } catch (const Refused&) {
+    return Json::object();
+  }
+}
+
 Json objectAt(const Json& entity, const std::string& name) {
   if (!entity.is_object()) return Json::object();
   const auto it = entity.find(name);

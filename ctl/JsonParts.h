@@ -4,11 +4,15 @@
 #include <optional>
 #include <string>
 
+#include "ctl/Client.h"
 #include "ctl/Reply.h"
 
 // Parts of the entities the daemon prints, taken so that a part of an unexpected shape reads as
 // absent instead of failing: the tables show what is there and "-" for what is not.
 namespace velaclockctl {
+
+// The entity the daemon holds at `path`, or an empty object when it holds none there.
+Json entityAt(Client& client, const std::string& path);
 
 // The member `name` of `entity` when it is an object (a collection, an entry), else an empty one.
 Json objectAt(const Json& entity, const std::string& name);

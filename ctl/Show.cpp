@@ -21,15 +21,6 @@ using Json = nlohmann::ordered_json;
 
 const std::string cell = "FixedSystem";
 
-// The entity at `path`, or an empty object when the daemon holds none there.
-Json entityAt(Client& client, const std::string& path) {
-  try {
-    return client.request({{"op", "get"}, {"path", path}}).member("entity", Shape::object);
-  } catch (const Refused&) {
-    return Json::object();
-  }
-}
-
 std::string text(const Json& value) {
   if (value.is_null() || value == "") return "-";
   if (value.is_string()) return value.get<std::string>();
@@ -45,7 +36,7 @@ std::string hex(std::optional<std::uint64_t> value) {
   return value ? fmt::format("0x{:02x}", *value) : "-";
 }
 
-std::string sources(Client& client, const std::string&) {
+TextTable sources(Client& client, const std::string&) {
   TextTable table({"source", "kind", "settings in force"});
   for (const std::string kind : {"strobe", "freq"}) {
     const Json config = entityAt(client, fmt::format("hardware/{}/source/config/{}", kind, cell));
@@ -63,7 +54,7 @@ std::string sources(Client& client, const std::string&) {
       table.rowIs({name, kind, settings});
     }
   }
-  return table.text();
+  return table;
 }
 
 // The mux configuration, status and registers, as the daemon has them now.
@@ -81,7 +72,7 @@ MuxView muxView(Client& client) {
 
 // Each sink's default, wanted and recorded source, the chain of muxes that carries it now, the
 // source that chain delivers, and whether that is the recorded one ("NO": not in force).
-std::string sinks(Client& client, const std::string&) {
+TextTable sinks(Client& client, const std::string&) {
   const MuxView view = muxView(client);
   TextTable table({"sink", "kind", "default", "wanted", "in force", "chain", "carries", "ok"});
   for (const std::string kind : {"strobe", "freq"}) {
@@ -97,10 +88,10 @@ std::string sinks(Client& client, const std::string&) {
                    chain.carries, chain.carries == inForce ? "yes" : "NO"});
     }
   }
-  return table.text();
+  return table;
 }
 
-std::string muxes(Client& client, const std::string&) {
+TextTable muxes(Client& client, const std::string&) {
   const Json config = entityAt(client, "hardware/clockmux/config/" + cell);
   const Json status = entityAt(client, "hardware/clockmux/status/" + cell);
   const MuxView view = muxView(client);
@@ -113,7 +104,7 @@ std::string muxes(Client& client, const std::string&) {
                  field(entry(status, "muxStatus", name), "sourceSelect"),
                  now ? fmt::format("0x{:02x}", *now) : "-", now ? view.selects(name) : "-"});
   }
-  return table.text();
+  return table;
 }
 
 // A detection-delay percentile of the waiter: the upper bound of its histogram bucket.
@@ -125,7 +116,7 @@ std::string delayBound(const Json& waiter, const char* name) {
 // PPS up or down and the latest edge, with its age, then what the waiter counts: its last
 // detection delay (poll minus edge), edges published, false edges discarded, saturations, polls,
 // and the median and 99th percentile of the detection delay.
-std::string pps(Client& client, const std::string& instance) {
+TextTable pps(Client& client, const std::string& instance) {
   const Json status = entityAt(client, "hardware/ppsWaiter/status");
   const Json waiter = entityAt(client, "agent/ppsWaiterSm");
   TextTable table({"PPS", "latest edge", "age", "last delay", "edges", "false edges", "saturations",
@@ -144,13 +135,13 @@ std::string pps(Client& client, const std::string& instance) {
                field(waiter, "saturations"), field(waiter, "polls"),
                delayBound(waiter, "detectionDelayP50Us"),
                delayBound(waiter, "detectionDelayP99Us")});
-  return table.text();
+  return table;
 }
 
 // Each port's configuration and status; for the PPS GNSS input port also the source its policy
 // chose for the FPGA's PPS input, the chain that carries that sink now, and whether the chain
 // delivers the chosen source.
-std::string ports(Client& client, const std::string&) {
+TextTable ports(Client& client, const std::string&) {
   const std::string policyPort = "pps-in1", policySink = "fpga1/pps-in1";
   const Json config = entityAt(client, "hardware/clocking/cliConfig/" + cell);
   const Json status = entityAt(client, "hardware/clocking/cliStatus/" + cell);
@@ -171,25 +162,50 @@ std::string ports(Client& client, const std::string&) {
     table.rowIs({name, field(port, "type"), field(port, "signal"), field(port, "cableDelayNs"),
                  field(s, "signal"), field(s, "cableDelayNs"), chosen, chain, inForce});
   }
-  return table.text();
+  return table;
+}
+
+}  // namespace
+
+namespace {
+
+using Maker = std::function<TextTable(Client&, const std::string&)>;
+
+const std::vector<std::pair<std::string, Maker>>& tables() {
+  static const std::vector<std::pair<std::string, Maker>> all{
+      {"sources", sources}, {"sinks", sinks}, {"muxes", muxes}, {"pps", pps}, {"ports", ports}};
+  return all;
+}
+
+// Calls `shown` with each table asked for: `table`, or every table when it is empty.
+void eachTable(const std::string& table,
+               const std::function<void(const std::string&, const Maker&)>& shown) {
+  bool any = false;
+  for (const auto& [name, make] : tables()) {
+    if (!table.empty() && table != name) continue;
+    shown(name, make);
+    any = true;
+  }
+  if (!any) throw Refused("no table `" + table + "`: expected sources, sinks, muxes, pps or ports");
 }
 
 }  // namespace
 
 std::string showTables(Client& client, const std::string& table, const std::string& instance) {
-  using Maker = std::function<std::string(Client&, const std::string&)>;
-  const std::vector<std::pair<std::string, Maker>> tables{
-      {"sources", sources}, {"sinks", sinks}, {"muxes", muxes}, {"pps", pps}, {"ports", ports}};
   std::string out;
-  for (const auto& [name, make] : tables) {
-    if (!table.empty() && table != name) continue;
+  eachTable(table, [&](const std::string& name, const Maker& make) {
     out += (out.empty() ? "" : "\n") + (table.empty() ? "== " + name + "\n" : "") +
-           make(client, instance);
-  }
-  if (out.empty()) {
-    throw Refused("no table `" + table + "`: expected sources, sinks, muxes, pps or ports");
-  }
+           make(client, instance).text();
+  });
   return out;
+}
+
+Json showTablesJson(Client& client, const std::string& table, const std::string& instance) {
+  Json out = Json::object();
+  eachTable(table, [&](const std::string& name, const Maker& make) {
+    out[name] = make(client, instance).json();
+  });
+  return table.empty() ? out : out[table];
 }
 
 }  // namespace velaclockctl

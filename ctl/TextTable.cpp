@@ -22,4 +22,17 @@ std::string TextTable::text() const {
   return out;
 }
 
+nlohmann::ordered_json TextTable::json() const {
+  auto rows = nlohmann::ordered_json::array();
+  const auto& header = rows_.front();
+  for (std::size_t r = 1; r < rows_.size(); ++r) {
+    auto& row = rows.emplace_back(nlohmann::ordered_json::object());
+    for (std::size_t i = 0; i < header.size() && i < rows_[r].size(); ++i) {
+      const std::string& value = rows_[r][i];
+      row[header[i]] = value == "-" ? nlohmann::ordered_json() : nlohmann::ordered_json(value);
+    }
+  }
+  return rows;
+}
+
 }  // namespace velaclockctl

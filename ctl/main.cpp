@@ -11,6 +11,7 @@
 
 #include "ctl/Client.h"
 #include "ctl/Files.h"
+#include "ctl/Metrics.h"
 #include "ctl/PpsAge.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/Route.h"
@@ -38,7 +39,7 @@ struct Command {
   std::vector<std::string> paths;  // watch
   std::string sink, source;        // route
   bool apply = false;
-  std::string file;    // save: where to (stdout when empty)
+  std::string file;    // save, metrics: where to (stdout when empty)
   std::string signal;  // sim: the simulated signal
   std::string fault;   // sim: what to do to it
 };
@@ -165,7 +166,9 @@ int run(CLI::App& app, const Command& command) {
   if (name == "pps") return pps(command);
   Client client(socketOf(command), command.timeout);
   if (name == "show") {
-    std::cout << showTables(client, command.table, command.instance);
+    std::cout << (command.json
+                      ? showTablesJson(client, command.table, command.instance).dump(2) + "\n"
+                      : showTables(client, command.table, command.instance));
   } else if (name == "get") {
     std::cout << client.request({{"op", "get"}, {"path", command.path}})
                      .member("entity", Shape::object)
@@ -201,6 +204,13 @@ int run(CLI::App& app, const Command& command) {
     } else {
       writeFileAtomically(command.file, description);
     }
+  } else if (name == "metrics") {
+    const std::string text = metricsText(client);
+    if (command.file.empty()) {
+      std::cout << text;
+    } else {
+      writeFileAtomically(command.file, text);
+    }
   } else if (name == "sim") {
     printPulse(
         client.request({{"op", "sim"}, {"signal", command.signal}, {"action", command.fault}}));
@@ -227,6 +237,7 @@ void defineCommandLine(CLI::App& app, Command& command) {
       app.add_subcommand("show", "tables: sources, sinks, muxes, pps, ports (all when none)");
   show->add_option("table", command.table)
       ->check(CLI::IsMember({"sources", "sinks", "muxes", "pps", "ports"}));
+  show->add_flag("--json", command.json, "the rows as JSON objects, with the same columns");
   app.add_subcommand("get", "print the entity at PATH as JSON")
       ->add_option("PATH", command.path)
       ->required();
@@ -264,6 +275,11 @@ void defineCommandLine(CLI::App& app, Command& command) {
                      "write the state database as a platform description that velaclockd "
                      "--platform loads back (to stdout without FILE)")
       ->add_option("FILE", command.file);
+  app.add_subcommand("metrics",
+                     "print the agent's counters in the Prometheus text format (to stdout "
+                     "without --output)")
+      ->add_option("--output", command.file,
+                   "write them to FILE atomically, e.g. for node_exporter's textfile collector");
   auto* sim = app.add_subcommand(
       "sim", "break the simulated PPS pulse on purpose (refused on real hardware)");
   sim->add_option("SIGNAL", command.signal, "the simulated signal: pps")

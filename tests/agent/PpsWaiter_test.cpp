@@ -212,6 +212,7 @@ TEST_F(PpsWaiterFixture, ReflectsItsStateAndCounters) {
   EXPECT_EQ(json["edgesPublished"], 1);
   EXPECT_EQ(json["polls"], 2);
   EXPECT_EQ(json["lastDetectionDelayUs"], 2000);
+  EXPECT_EQ(json["detectionDelaySumUs"], 2000);
   EXPECT_EQ(json["detectionDelayHistogram"], "2047:1");
   EXPECT_EQ(json["ppsWaiterTimestamps"]["edgeTimestamp"], published->records[0].edgeTimestamp);
   const Kel::Ptr<Pps::Counter::Hal> hal = waiter->hal();
