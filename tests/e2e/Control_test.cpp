@@ -47,6 +47,9 @@ TEST_F(Control, SetGetAndDeleteRoundTrip) {
   EXPECT_EQ(port["type"], "Hardware::Clocking::PpsGnssInPortConfig");
   EXPECT_EQ(port["signal"], 2);
   EXPECT_EQ(port["cableDelayNs"], -3.25);
+  // Only "pps-in1" has a policy: another PPS GNSS input port is reported and left alone.
+  EXPECT_FALSE(get("hardware/clocking/cliStatus/FixedSystem")["allPortStatus"].contains("pps-in2"));
+  EXPECT_NE(daemon.errors().find("Unexpected port name: pps-in2"), std::string::npos);
 
   ASSERT_EQ(instance.ctl({"set", "hardware/ppsWaiter/config", "ppsPollPeriod=inf"}).status, 0);
   EXPECT_EQ(get("hardware/ppsWaiter/config")["ppsPollPeriod"], "inf");
