@@ -218,6 +218,38 @@ int run(CLI::App& app, const Command& command) {
   return exitOk;
 }
 
+// The operator's tools beyond reading and writing entities: watch, route, save, metrics, sim.
+void defineToolkit(CLI::App& app, Command& command) {
+  auto* watch = app.add_subcommand(
+      "watch", "print each change of the entities at PATH... (all when none) as it happens");
+  watch->add_option("PATH", command.paths);
+  watch->add_flag("--json", command.json, "one JSON object per change");
+  auto* route = app.add_subcommand(
+      "route", "explain how SOURCE would reach SINK through the muxes; nothing is programmed");
+  route->add_option("SINK", command.sink)->required();
+  route->add_option("SOURCE", command.source)->required();
+  route->add_flag("--apply", command.apply, "then file SINK's source, as set would");
+  app.add_subcommand("save",
+                     "write the state database as a platform description that velaclockd "
+                     "--platform loads back (to stdout without FILE)")
+      ->add_option("FILE", command.file);
+  app.add_subcommand("metrics",
+                     "print the agent's counters in the Prometheus text format (to stdout "
+                     "without --output)")
+      ->add_option("--output", command.file,
+                   "write them to FILE atomically, e.g. for node_exporter's textfile collector");
+  auto* sim = app.add_subcommand(
+      "sim", "break the simulated PPS pulse on purpose (refused on real hardware)");
+  sim->add_option("SIGNAL", command.signal, "the simulated signal: pps")
+      ->required()
+      ->check(CLI::IsMember({"pps"}));
+  sim->add_option("FAULT", command.fault,
+                  "stop, start (also ends saturate), glitch (one spurious edge) or saturate "
+                  "(hold the count past 1020 ms)")
+      ->required()
+      ->check(CLI::IsMember({"stop", "start", "glitch", "saturate"}));
+}
+
 // The subcommands and options, filling `command`.
 void defineCommandLine(CLI::App& app, Command& command) {
   app.require_subcommand(1);
@@ -262,34 +294,7 @@ void defineCommandLine(CLI::App& app, Command& command) {
       ->add_option("HAM", command.ham)
       ->required();
   app.add_subcommand("paths", "list the state database's paths and types");
-  auto* watch = app.add_subcommand(
-      "watch", "print each change of the entities at PATH... (all when none) as it happens");
-  watch->add_option("PATH", command.paths);
-  watch->add_flag("--json", command.json, "one JSON object per change");
-  auto* route = app.add_subcommand(
-      "route", "explain how SOURCE would reach SINK through the muxes; nothing is programmed");
-  route->add_option("SINK", command.sink)->required();
-  route->add_option("SOURCE", command.source)->required();
-  route->add_flag("--apply", command.apply, "then file SINK's source, as set would");
-  app.add_subcommand("save",
-                     "write the state database as a platform description that velaclockd "
-                     "--platform loads back (to stdout without FILE)")
-      ->add_option("FILE", command.file);
-  app.add_subcommand("metrics",
-                     "print the agent's counters in the Prometheus text format (to stdout "
-                     "without --output)")
-      ->add_option("--output", command.file,
-                   "write them to FILE atomically, e.g. for node_exporter's textfile collector");
-  auto* sim = app.add_subcommand(
-      "sim", "break the simulated PPS pulse on purpose (refused on real hardware)");
-  sim->add_option("SIGNAL", command.signal, "the simulated signal: pps")
-      ->required()
-      ->check(CLI::IsMember({"pps"}));
-  sim->add_option("FAULT", command.fault,
-                  "stop, start (also ends saturate), glitch (one spurious edge) or saturate "
-                  "(hold the count past 1020 ms)")
-      ->required()
-      ->check(CLI::IsMember({"stop", "start", "glitch", "saturate"}));
+  defineToolkit(app, command);
 }
 
 // The first command-line argument that is not valid UTF-8, shown with U+FFFD in place of what is

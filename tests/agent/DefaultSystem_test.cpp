@@ -5,7 +5,7 @@
 #include "VelaClock/ClockMux.h"
 #include "VelaClock/VelaClockCommonFunctions.h"
 #include "agent/AgentFixture.h"
-#include "host/PlatformDescription.h"
+#include "support/DefaultSystem.h"
 
 // The shipped default system: the agent mirrors its muxes, and a two-level route through two
 // muxes that share one control register is programmed farthest first, each keeping the other's
@@ -15,17 +15,8 @@ TEST(DefaultSystem, RoutesThroughTwoMuxesSharingARegister) {
   unsetenv("SIMULATION_VMID");
   VelaClockAgent::clockMuxHamImpl.reset();
   VelaClockAgent::clockMuxHam.reset();
-  const auto scratch =
-      std::filesystem::temp_directory_path() / ("velaclock-default-" + std::to_string(getpid()));
-  std::filesystem::create_directories(scratch);
-  auto database = Kel::makePtr<Corral::EntityManager>("defaulttest-" + std::to_string(getpid()),
-                                                      VELACLOCK_PROFILE_DIR);
-  velaclockd::install(velaclockd::readPlatformDescription(VELACLOCK_DEFAULT_PLATFORM), *database,
-                      scratch);
-  auto agent = VelaClockAgent::agentFactory("VelaClockAgent");
-  agent->entityManagerIs(database);
-  agent->doPreInit();
-  agent->doInit();
+  DefaultSystem system("default");
+  const auto& agent = system.agent;
   time.settle();
 
   const auto statusDir = agent->muxStatusDir();
@@ -45,11 +36,7 @@ TEST(DefaultSystem, RoutesThroughTwoMuxesSharingARegister) {
   EXPECT_EQ(statusDir->muxStatus("asicRefMux")->sourceSelect(), "synceMux");
   EXPECT_EQ(trace.count("new setting is found to be as expected"), 2u);
 
-  agent.reset();
+  system.agent.reset();
   VelaClockAgent::clockMuxHamImpl.reset();
   VelaClockAgent::clockMuxHam.reset();
-  Fru::hamImplsDelAll();
-  Fru::gpoLinesDelAll();
-  shm_unlink(KelSharedMem::getEntityManager(database)->segmentName("ppsWaiter/timestamps").c_str());
-  std::filesystem::remove_all(scratch);
 }

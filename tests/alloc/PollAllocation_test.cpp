@@ -1,22 +1,16 @@
 // The PPS waiter's poll path allocates nothing while traces are off: this binary replaces the
 // global operator new to count every allocation the process makes.
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <new>
 
-#include "Fru/Gpo.h"
-#include "Fru/Hardware.h"
 #include "Kel/Trace.h"
 #include "Kel/VirtualTime.h"
-#include "KelSharedMem/EntityManager.h"
 #include "Pps/Counter/SimPulse.h"
 #include "VelaClock/VelaClockAgent.h"
-#include "host/PlatformDescription.h"
+#include "support/DefaultSystem.h"
 
 namespace {
 std::atomic<bool> counting{false};
@@ -68,17 +62,8 @@ TEST(PollAllocation, AnHourOfPollsAllocatesNothingWhileTracesAreOff) {
   Kel::VirtualTime time;
   time.turnCostIs(2.5e-4);
   Pps::Counter::simPulse().reset();
-  const auto scratch =
-      std::filesystem::temp_directory_path() / ("velaclock-alloc-" + std::to_string(getpid()));
-  std::filesystem::create_directories(scratch);
-  auto database = Kel::makePtr<Corral::EntityManager>("alloctest-" + std::to_string(getpid()),
-                                                      VELACLOCK_PROFILE_DIR);
-  velaclockd::install(velaclockd::readPlatformDescription(VELACLOCK_DEFAULT_PLATFORM), *database,
-                      scratch);
-  auto agent = VelaClockAgent::agentFactory("VelaClockAgent");
-  agent->entityManagerIs(database);
-  agent->doPreInit();
-  agent->doInit();
+  DefaultSystem system("alloc");
+  const auto& agent = system.agent;
   time.runFor(5);  // settled: every buffer of the loop has its size
   const auto waiter = agent->ppsWaiterSm();
   ASSERT_NE(waiter, nullptr);
@@ -118,10 +103,6 @@ TEST(PollAllocation, AnHourOfPollsAllocatesNothingWhileTracesAreOff) {
   }
   EXPECT_GT(made, 0u);
 
-  agent.reset();
-  Fru::hamImplsDelAll();
-  Fru::gpoLinesDelAll();
+  system.agent.reset();
   Pps::Counter::simPulse().reset();
-  shm_unlink(KelSharedMem::getEntityManager(database)->segmentName("ppsWaiter/timestamps").c_str());
-  std::filesystem::remove_all(scratch);
 }
