@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "Kel/Activity.h"
 #include "Kel/Trace.h"
@@ -170,13 +171,16 @@ int runDaemon(const Options& options) {
 }
 
 int checkDescription(const std::filesystem::path& path) {
+  const auto counted = [](std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
   try {
     const PlatformDescription description = readPlatformDescription(path);
-    std::printf(
-        "%s: a platform description of %zu entities, %zu register banks and %zu output "
-        "lines%s\n",
-        path.c_str(), description.entities.size(), description.hams.size(), description.gpos.size(),
-        description.warnings.empty() ? "" : ", with the warnings above");
+    std::printf("%s: a platform description of %s, %s and %s%s\n", path.c_str(),
+                counted(description.entities.size(), "entity", "entities").c_str(),
+                counted(description.hams.size(), "register bank", "register banks").c_str(),
+                counted(description.gpos.size(), "output line", "output lines").c_str(),
+                description.warnings.empty() ? "" : ", with the warnings above");
     return exitOrderly;
   } catch (const DescriptionError& error) {
     return failed(exitBadUsage, error);
