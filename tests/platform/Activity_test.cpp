@@ -2,7 +2,10 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <poll.h>
+
 #include <cmath>
+#include <filesystem>
 
 #include "Kel/Activity.h"
 #include "Kel/VirtualTime.h"
@@ -37,7 +40,49 @@ class Alarm : public Kel::Clock::NotifieeConst {
   std::vector<Seconds>* log_;
 };
 
+// The process's timer descriptors that would wake a wait now.
+int readyTimerFds() {
+  int ready = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    if (std::filesystem::read_symlink(entry.path(), error) != "anon_inode:[timerfd]") continue;
+    pollfd p{std::stoi(entry.path().filename()), POLLIN, 0};
+    ready += poll(&p, 1, 0) == 1 ? 1 : 0;
+  }
+  return ready;
+}
+
 }  // namespace
+
+// On real time: the loop leaves a fired timer descriptor unread and relies on arming it again to
+// clear it. The next wait, with nothing armed, must not be woken by that old expiration, or the
+// loop would spin.
+TEST(Activity, AFiredTimerNeverWakesTheNextWait) {
+  auto& manager = Kel::ActivityFacility::manager();
+  Kel::ActivityFacility::activityManagerConfig()->useEpollIs(true);
+  auto alarm = makePtr<Alarm>();
+  alarm->action = [&manager] { manager.post([] {}); };  // keeps the waking turn from waiting
+  alarm->timeMinIs(Kel::System::currentTime() + 1e-3);
+  while (alarm->woken.empty()) manager.turn(true);
+  manager.turn(false);            // sees the fired timer
+  EXPECT_EQ(readyTimerFds(), 1);  // and leaves it unread
+
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  bool served = false;
+  manager.fdIs(fds[0], EPOLLIN, [&](std::uint32_t) {
+    char c;
+    served = read(fds[0], &c, 1) == 1;
+  });
+  ASSERT_EQ(write(fds[1], "a", 1), 1);
+  manager.turn(true);  // nothing armed: the wait disarms the timer, then serves the pipe
+  EXPECT_TRUE(served);
+  EXPECT_EQ(readyTimerFds(), 0);
+  manager.fdDel(fds[0]);
+  close(fds[0]);
+  close(fds[1]);
+  Kel::ActivityFacility::activityManagerConfig()->useEpollIs(false);
+}
 
 TEST(Activity, WakeUpsOnVirtualTime) {
   Kel::VirtualTime time;

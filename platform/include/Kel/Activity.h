@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -75,6 +76,8 @@ class ActivityManager {
   Ptr<ActivityManagerConfig> config_;
   std::unique_ptr<Poller> poller_;
   int timerFd_ = -1;
+  // The time the timer descriptor is set to, or timerFdFired once it fired.
+  static constexpr Seconds timerFdFired = std::numeric_limits<Seconds>::quiet_NaN();
   Seconds timerFdArmedAt_ = infiniteTime;
   std::map<int, std::pair<std::uint32_t, std::shared_ptr<FdHandler>>> fds_;
   // Posted tasks, and those of the running turn: swapped, not rebuilt, so each keeps its storage.
@@ -82,6 +85,7 @@ class ActivityManager {
   std::vector<std::function<void()>> running_;
   std::vector<Poller::Ready> ready_;
   Seconds lastDescriptorCheck_ = -infiniteTime;
+  bool pollerIsEpoll_ = false;
   bool stopped_ = false;
 };
 

@@ -71,12 +71,13 @@ class Clock::NotifieeConst : public PtrInterface::NotifieeConst {
 
  private:
   friend class Clock;
-  Clock* boundClock() const;
   void armOnBoundClock();
 
   Seconds timeMin_ = infiniteTime;
   bool waiting_ = false;      // a wake-up asked for and not yet delivered
   Clock* armedOn_ = nullptr;  // the clock holding this reactor's wake-up, if any
+  // The notifier as a clock, found once at binding: re-arming at every poll then costs no cast.
+  Clock* boundClock_ = nullptr;
   NotifieeConst* previous_ = nullptr;
   NotifieeConst* next_ = nullptr;
   Key key_{};

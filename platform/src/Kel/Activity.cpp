@@ -101,7 +101,7 @@ bool ActivityManager::hasDueWork(Seconds now) const {
 
 void ActivityManager::followConfig() {
   const bool epoll = config_->useEpoll();
-  if (epoll == (std::string_view(poller_->name()) == "epoll")) return;
+  if (epoll == pollerIsEpoll_) return;
   std::unique_ptr<Poller> next;
   if (epoll) {
     next = std::make_unique<EpollPoller>();
@@ -111,10 +111,11 @@ void ActivityManager::followConfig() {
   next->watch(timerFd_, EPOLLIN);
   for (const auto& [fd, watch] : fds_) next->watch(fd, watch.first);
   poller_ = std::move(next);
+  pollerIsEpoll_ = epoll;
 }
 
 void ActivityManager::armTimerFd(Seconds wakeUp) {
-  if (wakeUp == timerFdArmedAt_) return;
+  if (wakeUp == timerFdArmedAt_) return;  // never true once it fired: timerFdFired is NaN
   itimerspec setting{};
   if (wakeUp != infiniteTime) {
     // A zero it_value would disarm the timer; a time already past fires at once.
@@ -160,9 +161,9 @@ void ActivityManager::serveDescriptors(bool block) {
   for (std::size_t i = 0; i < ready_.size(); ++i) {
     const Poller::Ready ready = ready_[i];
     if (ready.fd == timerFd_) {
-      std::uint64_t expirations = 0;
-      [[maybe_unused]] const auto n = read(timerFd_, &expirations, sizeof expirations);
-      timerFdArmedAt_ = infiniteTime;
+      // Not read: arming it again, which the next wait does whatever its time, clears the
+      // expiration, and a wake-up costs one system call less.
+      timerFdArmedAt_ = timerFdFired;
       continue;
     }
     const auto it = fds_.find(ready.fd);

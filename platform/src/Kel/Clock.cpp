@@ -68,14 +68,9 @@ void Clock::disarm(NotifieeConst* reactor) {
   reactor->armedOn_ = nullptr;
 }
 
-Clock* Clock::NotifieeConst::boundClock() const {
-  return const_cast<Clock*>(dynamic_cast<const Clock*>(notifier().get()));
-}
-
 void Clock::NotifieeConst::armOnBoundClock() {
   if (armedOn_) armedOn_->disarm(this);
-  Clock* clock = boundClock();
-  if (clock && waiting_) clock->arm(this, timeMin_);
+  if (boundClock_ && waiting_) boundClock_->arm(this, timeMin_);
 }
 
 void Clock::NotifieeConst::timeMinIs(Seconds time) {
@@ -87,6 +82,7 @@ void Clock::NotifieeConst::timeMinIs(Seconds time) {
 void Clock::NotifieeConst::notifierIs(const Ptr<const PtrInterface>& clock) {
   if (clock == notifier()) return;
   PtrInterface::NotifieeConst::notifierIs(clock);
+  boundClock_ = const_cast<Clock*>(dynamic_cast<const Clock*>(clock.get()));
   armOnBoundClock();
 }
 
