@@ -78,6 +78,15 @@ TEST(Activity, AFiredTimerNeverWakesTheNextWait) {
   manager.turn(true);  // nothing armed: the wait disarms the timer, then serves the pipe
   EXPECT_TRUE(served);
   EXPECT_EQ(readyTimerFds(), 0);
+
+  // A wake-up later than the kernel can hold is armed as late as it can, not as garbage.
+  alarm->timeMinIs(1e300);
+  served = false;
+  ASSERT_EQ(write(fds[1], "b", 1), 1);
+  manager.turn(true);
+  EXPECT_TRUE(served);
+  EXPECT_TRUE(alarm->woken.size() == 1U && readyTimerFds() == 0);
+  alarm->timeMinIs(Kel::infiniteTime);
   manager.fdDel(fds[0]);
   close(fds[0]);
   close(fds[1]);

@@ -5,8 +5,8 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <system_error>
 #include <vector>
 
@@ -114,14 +114,21 @@ void ActivityManager::followConfig() {
   pollerIsEpoll_ = epoll;
 }
 
+namespace {
+constexpr Seconds latestTimerFdTime = 9e9;
+}  // namespace
+
 void ActivityManager::armTimerFd(Seconds wakeUp) {
   if (wakeUp == timerFdArmedAt_) return;  // never true once it fired: timerFdFired is NaN
   itimerspec setting{};
   if (wakeUp != infiniteTime) {
-    // A zero it_value would disarm the timer; a time already past fires at once.
-    const Seconds at = std::max(wakeUp, 1e-9);
+    // A zero it_value would disarm the timer; a time already past fires at once. The kernel holds
+    // no time past about 292 years, and the bound keeps the conversion defined.
+    const Seconds at = std::clamp(wakeUp, 1e-9, latestTimerFdTime);
     setting.it_value.tv_sec = static_cast<time_t>(at);
-    setting.it_value.tv_nsec = static_cast<long>(std::llround((at - std::floor(at)) * 1e9));
+    // Rounded without libm: one library less for a wake-up to touch.
+    setting.it_value.tv_nsec =
+        static_cast<long>((at - static_cast<Seconds>(setting.it_value.tv_sec)) * 1e9 + 0.5);
     if (setting.it_value.tv_nsec >= 1000000000L) {
       setting.it_value.tv_sec += 1;
       setting.it_value.tv_nsec -= 1000000000L;
