@@ -126,9 +126,11 @@ void ActivityManager::armTimerFd(Seconds wakeUp) {
     // no time past about 292 years, and the bound keeps the conversion defined.
     const Seconds at = std::clamp(wakeUp, 1e-9, latestTimerFdTime);
     setting.it_value.tv_sec = static_cast<time_t>(at);
-    // Rounded without libm: one library less for a wake-up to touch.
-    setting.it_value.tv_nsec =
-        static_cast<long>((at - static_cast<Seconds>(setting.it_value.tv_sec)) * 1e9 + 0.5);
+    // Rounded up, so that the timer never fires before the time asked, and without libm: one
+    // library less for a wake-up to touch.
+    const double nanoseconds = (at - static_cast<Seconds>(setting.it_value.tv_sec)) * 1e9;
+    setting.it_value.tv_nsec = static_cast<long>(nanoseconds);
+    if (static_cast<double>(setting.it_value.tv_nsec) < nanoseconds) ++setting.it_value.tv_nsec;
     if (setting.it_value.tv_nsec >= 1000000000L) {
       setting.it_value.tv_sec += 1;
       setting.it_value.tv_nsec -= 1000000000L;
