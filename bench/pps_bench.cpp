@@ -2,8 +2,9 @@
 // same counter model (the simulated pulse, an edge at each whole second of the wall clock): a
 // busy-poll loop and a fixed 1 ms poll. For each: p50/p99/max of |published edge - true edge| and
 // the CPU share of one core (user + system time over wall time); for the waiter also its CPU
-// share while the PPS is lost, beside a bare loop on its lost schedule. Exits 1 when the waiter
-// misses one of its targets. Run it as `chrt -f 1 pps_bench` to see the waiter undisturbed by
+// share while the PPS is lost, beside bare loops on its lost schedule, and how late this machine
+// ends the 1 ms waits with which the waiter closes in on an edge. Exits 1 when the waiter misses
+// one of its targets. Run it as `chrt -f 1 pps_bench` to see the waiter undisturbed by
 // the scheduler on a loaded machine.
 #include <sched.h>
 #include <sys/epoll.h>
@@ -198,45 +199,96 @@ Phase barePoller(const char* method, double seconds, Pause pause) {
   return phase;
 }
 
+// A timer descriptor in epoll, armed at absolute times of the monotonic clock: the way the event
+// loop waits.
+class TimerFdWait {
+ public:
+  TimerFdWait() {
+    if (timer_ < 0 || poller_ < 0) throw std::runtime_error("cannot make a timer descriptor");
+    epoll_event watch{};
+    watch.events = EPOLLIN;
+    epoll_ctl(poller_, EPOLL_CTL_ADD, timer_, &watch);
+  }
+  TimerFdWait(const TimerFdWait&) = delete;
+  TimerFdWait& operator=(const TimerFdWait&) = delete;
+  ~TimerFdWait() {
+    close(poller_);
+    close(timer_);
+  }
+  void waitUntil(const timespec& due) {
+    itimerspec setting{};
+    setting.it_value = due;
+    timerfd_settime(timer_, TFD_TIMER_ABSTIME, &setting, nullptr);
+    epoll_event ready{};
+    epoll_wait(poller_, &ready, 1, -1);
+  }
+
+ private:
+  int timer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  int poller_ = epoll_create1(EPOLL_CLOEXEC);
+};
+
+void advance(timespec& time, long ns) {
+  time.tv_nsec += ns;
+  while (time.tv_nsec >= 1000000000) {
+    time.tv_nsec -= 1000000000;
+    ++time.tv_sec;
+  }
+}
+
 // A bare poller that reads the counter every `periodNs` on the monotonic clock.
 Phase fixedPoll(const char* method, double seconds, long periodNs) {
   timespec next{};
   clock_gettime(CLOCK_MONOTONIC, &next);
   return barePoller(method, seconds, [&next, periodNs] {
-    next.tv_nsec += periodNs;
-    while (next.tv_nsec >= 1000000000) {
-      next.tv_nsec -= 1000000000;
-      ++next.tv_sec;
-    }
+    advance(next, periodNs);
     clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
   });
 }
 
-// A bare poller that waits as the event loop does: in epoll, on a timer descriptor armed at an
-// absolute time of the monotonic clock, every `periodNs`. Its CPU share is the floor of that way of
-// waiting on this machine, whatever runs between the waits.
+// A bare poller that waits as the event loop does, every `periodNs`. Its CPU share is the floor of
+// that way of waiting on this machine, whatever runs between the waits.
 Phase timerFdPoll(const char* method, double seconds, long periodNs) {
-  const int timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-  const int poller = epoll_create1(EPOLL_CLOEXEC);
-  if (timer < 0 || poller < 0) throw std::runtime_error("cannot make a timer descriptor");
-  epoll_event watch{};
-  watch.events = EPOLLIN;
-  epoll_ctl(poller, EPOLL_CTL_ADD, timer, &watch);
-  itimerspec setting{};
-  clock_gettime(CLOCK_MONOTONIC, &setting.it_value);
-  Phase phase = barePoller(method, seconds, [&] {
-    setting.it_value.tv_nsec += periodNs;
-    while (setting.it_value.tv_nsec >= 1000000000) {
-      setting.it_value.tv_nsec -= 1000000000;
-      ++setting.it_value.tv_sec;
-    }
-    timerfd_settime(timer, TFD_TIMER_ABSTIME, &setting, nullptr);
-    epoll_event ready{};
-    epoll_wait(poller, &ready, 1, -1);
+  TimerFdWait wait;
+  timespec due{};
+  clock_gettime(CLOCK_MONOTONIC, &due);
+  return barePoller(method, seconds, [&] {
+    advance(due, periodNs);
+    wait.waitUntil(due);
   });
-  close(poller);
-  close(timer);
-  return phase;
+}
+
+// How late this machine ends 1 ms waits of the event loop's kind, in ns, sorted. The waiter closes
+// in on an edge in such steps and spins from 4 ms before it: a wake-up later than that carries it
+// past the edge, which is then published late, however little the waiter itself spends.
+std::vector<double> sortedWakeLateness(double seconds) {
+  constexpr long stepNs = 1000000;
+  TimerFdWait wait;
+  std::vector<double> lateness;
+  lateness.reserve(static_cast<std::size_t>(seconds * 1e9 / stepNs));
+  const double end = monotonicNow() + seconds;
+  while (monotonicNow() < end) {
+    timespec due{};
+    clock_gettime(CLOCK_MONOTONIC, &due);
+    advance(due, stepNs);
+    wait.waitUntil(due);
+    const double dueSeconds =
+        static_cast<double>(due.tv_sec) + static_cast<double>(due.tv_nsec) * 1e-9;
+    lateness.push_back((monotonicNow() - dueSeconds) * 1e9);
+  }
+  std::sort(lateness.begin(), lateness.end());
+  return lateness;
+}
+
+void printWakeLateness(const std::vector<double>& lateness) {
+  constexpr double waiterMarginNs = 4e6;
+  const auto pastMargin =
+      lateness.end() - std::upper_bound(lateness.begin(), lateness.end(), waiterMarginNs);
+  std::printf(
+      "1 ms timer waits on this machine: %zu, late p50 %.2f us, p99 %.2f us, max %.2f us; %td "
+      "later than the waiter's 4 ms margin\n",
+      lateness.size(), percentileUs(lateness, 0.5), percentileUs(lateness, 0.99),
+      lateness.empty() ? NAN : lateness.back() * 1e-3, pastMargin);
 }
 
 void printPhases(const std::vector<Phase>& phases) {
@@ -284,6 +336,7 @@ void writeCsv(const std::string& file, const std::vector<Phase>& phases) {
   std::ofstream out(file);
   out << "method,edge_ns,true_edge_ns,error_ns,poll_ns\n";  // no method name holds a comma
   for (const Phase& phase : phases) {
+    if (!phase.hasEdges) continue;  // the bare loops' edges are not the figures they stand for
     for (const PpsEdgeTimestamps& edge : phase.edges) {
       const auto trueEdge = static_cast<std::uint64_t>(
           std::llround(static_cast<double>(edge.edgeTimestamp) * 1e-9) * 1000000000LL);
@@ -313,7 +366,9 @@ int run(double seconds, const std::string& csv) {
   phases.back().hasEdges = false;
   phases.push_back(timerFdPoll("bare 2 Hz timerfd wait", seconds, 500000000));
   phases.back().hasEdges = false;
+  const auto lateness = sortedWakeLateness(seconds);
   printPhases(phases);
+  printWakeLateness(lateness);
   if (!csv.empty()) writeCsv(csv, phases);
   return printVerdicts(phases[0], phases[1], phases[2], phases.back()) ? 0 : 1;
 }
