@@ -73,12 +73,14 @@ std::optional<std::array<std::uint64_t, delayBuckets>> delayCounts(const std::st
 }
 
 void ppsMetrics(Client& client, Exposition& out) {
+  // The waiter raises ppsUp before it counts an edge, and the two are read by separate requests:
+  // reading the counters first means a scrape never counts an edge that its ppsUp has not seen.
+  const Json waiter = entityAt(client, "agent/ppsWaiterSm");
   const Json status = entityAt(client, "hardware/ppsWaiter/status");
   if (const auto it = status.find("ppsUp"); it != status.end() && it->is_boolean()) {
     out.single("velaclock_pps_up", "gauge", "Whether the PPS waiter sees PPS (1) or not (0).",
                it->get<bool>() ? 1 : 0);
   }
-  const Json waiter = entityAt(client, "agent/ppsWaiterSm");
   out.single("velaclock_pps_polls_total", "counter", "Polls of the PPS counter.",
              unsignedAt(waiter, "polls"));
   out.single("velaclock_pps_edges_published_total", "counter", "PPS edges published.",
