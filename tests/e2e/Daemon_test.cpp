@@ -32,11 +32,6 @@ std::set<std::string> rebuiltPaths() {
   return rebuilt;
 }
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 }  // namespace
 
 TEST(Daemon, ServesTheDefaultSystemAndTearsDownInOrder) {

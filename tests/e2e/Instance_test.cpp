@@ -25,11 +25,6 @@ std::uint64_t ppsWriter(const Instance& instance) {
   return status == KEL_FLUME_OK || status == KEL_FLUME_EMPTY ? info.writer_id : 0;
 }
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Leaves a socket file at `path` that nobody listens on, as a daemon that died would.
 void leaveStaleSocket(const std::filesystem::path& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -154,7 +153,6 @@ TEST_F(Scripts, MetricsParseAndTheirCountersRiseWithEvents) {
 
   const std::filesystem::path file = instance.runtime() / "velaclock.prom";
   ASSERT_EQ(instance.ctl({"metrics", "--output", file.string()}).status, 0);
-  std::ifstream written(file);
-  const std::string text{std::istreambuf_iterator<char>(written), {}};
+  const std::string text = readFile(file);
   EXPECT_TRUE(parseExposition(text).count(done)) << text;
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -43,35 +41,15 @@ std::optional<EdgeLine> parseEdgeLine(const std::string& out) {
   return EdgeLine{std::stoull(match[2]), std::stoull(match[3]), match[1] == "fresh"};
 }
 
-std::string uniqueName() {
-  static std::atomic<int> made{0};
-  return "pps-" + std::to_string(getpid()) + "-" + std::to_string(made++);
-}
-
 }  // namespace
 
 class Pps : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(daemon.ready()) << daemon.errors(); }
-  ~Pps() override {
-    daemon.stop();
-    std::error_code ignored;  // the edge table outlives its daemon on purpose; not this test's
-    for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ignored)) {
-      if (entry.path().filename().string().find(name) != std::string::npos) {
-        std::filesystem::remove(entry.path(), ignored);
-      }
-    }
-  }
-
-  // velaclockctl --instance <name> ARGS...
-  CommandResult ctl(std::vector<std::string> arguments) const {
-    arguments.insert(arguments.begin(), {VELACLOCKCTL, "--instance", name});
-    return runCommand(arguments, instance.environment());
-  }
 
   // The entity at `path` as velaclockctl prints it; a failure to get it fails the test.
   Json get(const std::string& path) const {
-    const CommandResult got = ctl({"get", path});
+    const CommandResult got = instance.ctl({"get", path});
     EXPECT_EQ(got.status, 0) << path << ": " << got.err;
     return got.status == 0 ? Json::parse(got.out) : Json::object();
   }
@@ -81,19 +59,18 @@ class Pps : public ::testing::Test {
   bool ppsUp() const { return get("hardware/ppsWaiter/status")["ppsUp"] == true; }
   // The latest edge, or none while none is published.
   std::optional<EdgeLine> latestEdge() const {
-    const CommandResult got = ctl({"pps"});
+    const CommandResult got = instance.ctl({"pps"});
     return got.status == 0 ? parseEdgeLine(got.out) : std::nullopt;
   }
   void sim(const char* fault) const {
-    const CommandResult done = ctl({"sim", "pps", fault});
+    const CommandResult done = instance.ctl({"sim", "pps", fault});
     ASSERT_EQ(done.status, 0) << done.err;
   }
 
+  // An instance of its own: the shared-memory edge table is named after the instance, and the
+  // daemons of other tests running meanwhile must not write the one this test reads.
   Instance instance;
-  // An instance name of its own: the shared-memory edge table is named after the instance, and
-  // the daemons of other tests running meanwhile must not write the one this test reads.
-  const std::string name = uniqueName();
-  Daemon daemon{{"--instance", name}, instance.environment()};
+  Daemon daemon = instance.daemon();
 };
 
 TEST_F(Pps, AFreshEdgeEachSecondAndCountersRising) {
@@ -107,7 +84,7 @@ TEST_F(Pps, AFreshEdgeEachSecondAndCountersRising) {
   }));
   EXPECT_LT(seen[0].record, seen[2].record);
   const auto edges = counter("edgesPublished");
-  const CommandResult show = ctl({"show", "pps"});
+  const CommandResult show = instance.ctl({"show", "pps"});
   ASSERT_EQ(show.status, 0) << show.err;
   EXPECT_EQ(show.out.rfind("PPS", 0), 0u) << show.out;
   EXPECT_NE(show.out.find("\nup "), std::string::npos) << show.out;
@@ -120,7 +97,7 @@ TEST_F(Pps, AStoppedPulseIsReportedDownAndNoEdgeIsPublished) {
   ASSERT_TRUE(eventually([&] { return ppsUp(); }));
   sim("stop");
   ASSERT_TRUE(eventually([&] { return !ppsUp(); }));
-  const CommandResult show = ctl({"show", "pps"});
+  const CommandResult show = instance.ctl({"show", "pps"});
   EXPECT_NE(show.out.find("\ndown "), std::string::npos) << show.out << show.err;
   const Json before = waiter();
   const auto record = latestEdge();
@@ -155,13 +132,13 @@ TEST_F(Pps, TheDropAfterASaturatedCountIsCountedNotPublishedAndTheNextEdgeIs) {
 }
 
 TEST_F(Pps, TheAgentsStateIsReadOnly) {
-  const CommandResult set = ctl({"set", "agent/ppsWaiterSm", "initialized=false"});
+  const CommandResult set = instance.ctl({"set", "agent/ppsWaiterSm", "initialized=false"});
   EXPECT_EQ(set.status, 1);
   EXPECT_NE(set.err.find("can be read (get), not changed"), std::string::npos) << set.err;
-  const CommandResult unknown = ctl({"get", "agent/ppsWaiter"});
+  const CommandResult unknown = instance.ctl({"get", "agent/ppsWaiter"});
   EXPECT_EQ(unknown.status, 1);
   EXPECT_NE(unknown.err.find("has no reference `ppsWaiter` (it has: "), std::string::npos);
-  const CommandResult badFault = ctl({"sim", "pps", "explode"});
+  const CommandResult badFault = instance.ctl({"sim", "pps", "explode"});
   EXPECT_EQ(badFault.status, 2);
   EXPECT_TRUE(waiter()["initialized"] == true);
 }

@@ -10,14 +10,14 @@
 #include <fstream>
 #include <sstream>
 
-namespace {
-
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
+
+namespace {
 
 int decodeStatus(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);

@@ -32,6 +32,9 @@ class ScratchDirectory {
 // Variables to set (or, when nullopt, to remove) for a program started by a test.
 using Environment = std::map<std::string, std::optional<std::string>>;
 
+// The whole content of a file; empty if it cannot be read.
+std::string readFile(const std::filesystem::path& path);
+
 // Runs a program to its end with the test's environment changed by `environment`.
 CommandResult runCommand(const std::vector<std::string>& argv, const Environment& environment);
 
