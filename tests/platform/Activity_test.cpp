@@ -258,3 +258,29 @@ TEST(Activity, WhileWorkStaysDueDescriptorsAreServedOnceAMillisecond) {
   close(fds[1]);
   spinner->timeMinIs(Kel::infiniteTime);
 }
+
+// Background work takes the loop's spare time only: no slice while a wake-up is due within
+// backgroundGap, a slice a turn otherwise, each told to end backgroundSlice later, until the work
+// says it is done.
+TEST(Activity, BackgroundWorkRunsOnlyInSpareTime) {
+  Kel::VirtualTime time;
+  auto& loop = Kel::ActivityFacility::manager();
+  struct Work : Kel::BackgroundWork {
+    bool slice(Seconds until) override {
+      untils.push_back(until);
+      return untils.size() < 3;
+    }
+    std::vector<Seconds> untils;
+  } work;
+  const Seconds t0 = time.now();
+  const auto alarm = makePtr<Alarm>();
+  alarm->timeMinIs(t0 + 0.5 * Kel::ActivityManager::backgroundGap);
+  loop.backgroundIs(&work);
+  loop.turn(false);
+  EXPECT_TRUE(work.untils.empty());
+  time.runUntil(alarm->timeMin());
+  EXPECT_EQ(alarm->woken.size(), 1U);
+  const Seconds t1 = time.now();
+  EXPECT_EQ(work.untils, std::vector<Seconds>(3, t1 + Kel::ActivityManager::backgroundSlice));
+  EXPECT_FALSE(loop.hasDueWork(t1));
+}

@@ -51,6 +51,8 @@ class SimRegisterBank : public HamImpl {
   const std::filesystem::path& file() const { return file_; }
   // A register's value as a read would see it, without recording an access.
   std::uint8_t peek(std::uint32_t address) const;
+  // Every register as peek() sees it, read at once.
+  std::vector<std::uint8_t> contents() const;
   // Sets a register without recording an access (stuck bits still win).
   void poke(std::uint32_t address, std::uint8_t value);
 

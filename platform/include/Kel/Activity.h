@@ -34,6 +34,17 @@ class Poller {
   virtual void wait(bool block, std::vector<Ready>& ready) = 0;
 };
 
+// Work that the event loop does in its spare time, a slice per turn
+// (ActivityManager::backgroundIs): a long job that must not hold up the loop's wake-ups and
+// descriptors.
+class BackgroundWork {
+ public:
+  virtual ~BackgroundWork() = default;
+  // Does the next part of the work, returning once the activity clock reaches `until` (checked as
+  // often as the work can); returns whether any work remains.
+  virtual bool slice(Seconds until) = 0;
+};
+
 // The single-threaded event loop. Each turn runs, one at a time and to completion: the tasks
 // posted before the turn, the clock's due wake-ups, then the handlers of ready descriptors.
 // Wake-ups reach it through a timerfd armed at the absolute CLOCK_MONOTONIC time of the next one.
@@ -44,6 +55,12 @@ class ActivityManager {
  public:
   using FdHandler = std::function<void(std::uint32_t events)>;  // events as in EPOLLIN etc.
   static constexpr Seconds descriptorCheckInterval = 1e-3;
+  // Background work runs only on a turn with nothing else due and no wake-up due within
+  // backgroundGap, and each slice is asked to end backgroundSlice later, so that every wake-up
+  // (the PPS waiter's polls among them) still comes on time: the gap leaves room for a slice
+  // whose last step runs late (copying a large register bank takes a few milliseconds).
+  static constexpr Seconds backgroundGap = 5e-3;
+  static constexpr Seconds backgroundSlice = 1e-3;
 
   ActivityManager(Ptr<Clock> clock, Ptr<ActivityManagerConfig> config);
   ~ActivityManager();
@@ -54,6 +71,10 @@ class ActivityManager {
   void fdDel(int fd);
   // Runs `task` on the next turn.
   void post(std::function<void()> task);
+  // Runs `work` in the loop's spare time, a slice per turn (several works take turns), until a
+  // slice says it is done or backgroundDel takes it out. The loop does not own it.
+  void backgroundIs(BackgroundWork* work);
+  void backgroundDel(BackgroundWork* work);
 
   // One turn. With `mayWait`, and nothing due, it sleeps until a descriptor is ready or the next
   // wake-up time of the clock.
@@ -62,7 +83,7 @@ class ActivityManager {
   void run();
   void stop() { stopped_ = true; }
   bool isStopped() const { return stopped_; }
-  // True when a task is posted or a wake-up is due at `now`.
+  // True when a task is posted, a wake-up is due at `now`, or background work may run now.
   bool hasDueWork(Seconds now) const;
   const char* backend() const { return poller_->name(); }
 
@@ -71,6 +92,9 @@ class ActivityManager {
   void armTimerFd(Seconds wakeUp);
   void runTasks();
   void serveDescriptors(bool block);
+  bool hasForegroundWork(Seconds now) const;
+  bool hasSpareTime(Seconds now) const;
+  void runBackgroundSlice(Seconds now);
 
   Ptr<Clock> clock_;
   Ptr<ActivityManagerConfig> config_;
@@ -84,6 +108,8 @@ class ActivityManager {
   std::vector<std::function<void()>> tasks_;
   std::vector<std::function<void()>> running_;
   std::vector<Poller::Ready> ready_;
+  std::vector<BackgroundWork*> background_;
+  std::size_t nextBackground_ = 0;
   Seconds lastDescriptorCheck_ = -infiniteTime;
   bool pollerIsEpoll_ = false;
   bool stopped_ = false;

@@ -53,6 +53,16 @@ class CollectionView {
     for (const auto& [key, entry] : *map_) keys.push_back(key);
     return keys;
   }
+  // Up to `count` keys after `after` (from the first when null), for a walk of a large collection
+  // in parts that resumes wherever the collection then stands.
+  std::vector<String> keysAfter(const String* after, std::size_t count) const {
+    std::vector<String> keys;
+    for (auto it = after ? map_->upper_bound(*after) : map_->begin();
+         it != map_->end() && keys.size() < count; ++it) {
+      keys.push_back(it->first);
+    }
+    return keys;
+  }
 
  private:
   const Map* map_;
@@ -74,6 +84,9 @@ class Collection {
   std::size_t size() const { return map_.size(); }
   CollectionView<const Entry> view() const { return CollectionView<const Entry>(map_); }
   std::vector<String> keys() const { return view().keys(); }
+  std::vector<String> keysAfter(const String* after, std::size_t count) const {
+    return view().keysAfter(after, count);
+  }
 
   // The entry under `key`, created (and announced) when absent.
   template <class Owner>

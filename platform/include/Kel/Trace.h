@@ -44,6 +44,9 @@ const String& traceFilter();
 // install its own sink (null restores the default); the previous sink is returned.
 using TraceSink = std::function<void(std::string_view line)>;
 TraceSink traceSinkIs(TraceSink sink);
+// Opens the file named by TRACEFILE again (after it was rotated away); trace lines go to the new
+// file from then on. Without TRACEFILE, or when it cannot be opened, nothing changes.
+void traceFileReopen();
 
 // Builds one trace line and emits it when destroyed:
 //   <UTC ISO-8601 with microseconds> <pid> <Facility>/<level> <file>:<line> <function> <message>

@@ -69,6 +69,9 @@ class TypeBuilder {
     d.keys = [member](const PtrInterface& e) {
       return (static_cast<const Self&>(e).*member).keys();
     };
+    d.keysAfter = [member](const PtrInterface& e, const String* after, std::size_t count) {
+      return (static_cast<const Self&>(e).*member).keysAfter(after, count);
+    };
     d.entry = [member](const PtrInterface& e, const String& key) -> Ptr<PtrInterface> {
       return (static_cast<const Self&>(e).*member).find(key);
     };

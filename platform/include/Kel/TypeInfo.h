@@ -50,6 +50,8 @@ struct CollectionDescriptor {
   AttributeId id;
   const TypeInfo* entryType = nullptr;
   std::function<std::vector<String>(const PtrInterface&)> keys;  // ascending key order
+  // Up to a count of keys after a key (from the first when null), in ascending order.
+  std::function<std::vector<String>(const PtrInterface&, const String*, std::size_t)> keysAfter;
   std::function<Ptr<PtrInterface>(const PtrInterface&, const String&)> entry;
   // Files `entry` (of entryType or derived) under its name; replaces a present entry.
   std::function<void(PtrInterface&, const Ptr<PtrInterface>&)> entryIs;

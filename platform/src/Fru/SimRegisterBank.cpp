@@ -60,6 +60,16 @@ SimRegisterBank::~SimRegisterBank() {
   if (!file_.empty() && registers_) munmap(registers_, size_);
 }
 
+std::vector<std::uint8_t> SimRegisterBank::contents() const {
+  std::vector<std::uint8_t> all(registers_, registers_ + size_);
+  for (const auto& [address, bits] : stuck_) {
+    if (address >= size_) continue;
+    all[address] =
+        static_cast<std::uint8_t>((all[address] & ~bits.mask) | (bits.value & bits.mask));
+  }
+  return all;
+}
+
 std::uint8_t SimRegisterBank::peek(std::uint32_t address) const {
   if (address >= size_) return 0;
   std::uint8_t value = registers_[address];

@@ -95,8 +95,40 @@ void ActivityManager::post(std::function<void()> task) {
   tasks_.push_back(std::move(task));
 }
 
+void ActivityManager::backgroundIs(BackgroundWork* work) {
+  if (std::find(background_.begin(), background_.end(), work) == background_.end()) {
+    background_.push_back(work);
+  }
+}
+
+void ActivityManager::backgroundDel(BackgroundWork* work) {
+  std::erase(background_, work);
+}
+
 bool ActivityManager::hasDueWork(Seconds now) const {
+  return hasForegroundWork(now) || hasSpareTime(now);
+}
+
+bool ActivityManager::hasForegroundWork(Seconds now) const {
   return !tasks_.empty() || clock_->hasDueWakeUp(now);
+}
+
+// Background work waits while anything else is due, or a wake-up soon will be.
+bool ActivityManager::hasSpareTime(Seconds now) const {
+  return !background_.empty() && !hasForegroundWork(now) &&
+         clock_->nextWakeUp() - now >= backgroundGap;
+}
+
+void ActivityManager::runBackgroundSlice(Seconds now) {
+  if (nextBackground_ >= background_.size()) nextBackground_ = 0;
+  BackgroundWork* work = background_[nextBackground_];
+  // Spare time means the next wake-up is backgroundGap away at least, so a slice that ends on time
+  // leaves the loop time to come to it.
+  if (work->slice(now + backgroundSlice)) {
+    ++nextBackground_;
+  } else {
+    backgroundDel(work);  // the next one takes its place
+  }
 }
 
 void ActivityManager::followConfig() {
@@ -153,14 +185,16 @@ void ActivityManager::turn(bool mayWait) {
   clock_->wakeDue(System::currentTime());
 
   const Seconds now = System::currentTime();
-  const bool due = hasDueWork(now);
+  const bool due = hasForegroundWork(now);
   // Spinning: descriptors can wait a moment. (A clock that went back, as a test's new virtual
   // time may, does not hold them off.)
   if (due && now >= lastDescriptorCheck_ && now < lastDescriptorCheck_ + descriptorCheckInterval) {
     return;
   }
   lastDescriptorCheck_ = now;
-  serveDescriptors(mayWait && !stopped_ && !due);
+  serveDescriptors(mayWait && !stopped_ && !due && !hasSpareTime(now));
+  // A slice of background work, when the descriptors' handlers left the spare time there was.
+  if (const Seconds later = System::currentTime(); hasSpareTime(later)) runBackgroundSlice(later);
 }
 
 void ActivityManager::serveDescriptors(bool block) {

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
@@ -98,9 +100,7 @@ std::optional<std::vector<FilterTerm>> parseFilter(std::string_view filter, std:
 class TraceFacility {
  public:
   TraceFacility() {
-    if (const char* file = std::getenv("TRACEFILE"); file && *file) {
-      file_ = std::fopen(file, "a");
-    }
+    reopenFile();
     if (const char* filter = std::getenv("TRACE")) {
       std::string error;
       if (!filterIs(filter, &error)) std::fprintf(stderr, "TRACE: %s\n", error.c_str());
@@ -130,6 +130,20 @@ class TraceFacility {
   const String& filter() const { return filter_; }
 
   TraceSink sinkIs(TraceSink sink) { return std::exchange(sink_, std::move(sink)); }
+
+  // Opens the file named by TRACEFILE anew, as rotated logs want; the file in use stays when the
+  // new one cannot be opened.
+  void reopenFile() {
+    const char* name = std::getenv("TRACEFILE");
+    if (!name || !*name) return;
+    std::FILE* reopened = std::fopen(name, "ae");
+    if (!reopened) {
+      std::fprintf(stderr, "TRACEFILE: cannot open %s: %s\n", name, std::strerror(errno));
+      return;
+    }
+    if (file_) std::fclose(file_);
+    file_ = reopened;
+  }
 
   void emit(std::string_view line) {
     if (sink_) {
@@ -180,6 +194,10 @@ const String& traceFilter() {
 
 TraceSink traceSinkIs(TraceSink sink) {
   return facility().sinkIs(std::move(sink));
+}
+
+void traceFileReopen() {
+  facility().reopenFile();
 }
 
 void invariantFailed(const TraceHandle& handle, std::string_view invariant, const char* file,
