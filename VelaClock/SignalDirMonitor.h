@@ -117,6 +117,32 @@ class SignalDirMonitor : public Kel::StateMachine {
     }
   }
 
+  // Runs the settings walk once if a cliConfig entry wants what its status entry does not show:
+  // settings filed before the machine was built (by the description a restart loads) are applied
+  // as a change would apply them, once everything they need exists.
+  void handleFiledSettings() {
+    const auto cliDir = cliConfigDir();
+    if (!cliDir || !statusDir_) return;
+    for (const Kel::String& name : Family::cliConfigKeys(*cliDir)) {
+      const auto wanted = Family::cliConfig(*cliDir, name);
+      const auto status = Family::status(*statusDir_, name);
+      if (wanted && status && !Family::inForce(*wanted, *status)) {
+        handleCliConfig();
+        return;
+      }
+    }
+  }
+
+  // Makes `source` the wanted source of the sink `name` (see SinkFamily::wantedSourceIs); false,
+  // and nothing filed, when the sink has no status entry or the machine no cliConfig directory.
+  bool wantedSourceIs(const Kel::String& name, const Kel::String& source) {
+    const auto cliDir = cliConfigDir();
+    const auto status = statusDir_ ? Family::status(*statusDir_, name) : nullptr;
+    if (!cliDir || !status) return false;
+    Family::wantedSourceIs(*cliDir, *status, source, extra_);
+    return true;
+  }
+
   // Reports one cliConfig change; changes nothing.
   void handleCliConfig(const Kel::String& name) {
     const char* op = texts().handleCliConfig;

@@ -90,6 +90,28 @@ struct SinkFamily : Types {
     status.sourceNameIs(config.defaultSourceName());
   }
 
+  // Whether the status shows the wanted source: the source walk leaves such a sink alone.
+  static bool inForce(const CliConfig& wanted, const Status& status) {
+    return wanted.sourceName() == status.sourceName();
+  }
+
+  // Files `source` as the sink's wanted source, as the operator's set does; the change reaches the
+  // source walk through the monitor's reactors. When it is already the wanted source and the one in
+  // force, the walk would leave it alone, so its route is programmed again here: the registers may
+  // have lost it behind the agent's back.
+  static void wantedSourceIs(typename Types::CliConfigDir& cliConfigDir, Status& status,
+                             const Kel::String& source, MuxDirectories& muxes) {
+    const auto wanted = cliConfigDir.cliConfigIs(status.name());
+    const bool routed = wanted->sourceName() == source && status.sourceName() == source;
+    wanted->sourceNameIs(source);
+    if (!routed) return;
+    VELACLOCK_SIGNAL_TRACE(Family, "wantedSourceIs")
+        << status.name() << " already wants " << source << ": routing it again";
+    RouteReport report;
+    setupMuxesForSink(status.name(), source, muxes.muxConfigDir, muxes.muxStatusDir, report);
+    muxes.counters.count(report);
+  }
+
   // The sink's status is its routing state: the source last routed to it, or its default.
   static void apply(const CliConfig& wanted, Status& status, MuxDirectories& muxes) {
     const char* op = Family::texts.handleCliConfig;

@@ -261,6 +261,7 @@ void Agent::doMountsComplete(Corral::MountStatus mountStatus,
   takeDirectories(Stage::clocking, *entityManager);
   // The mux monitor exists by now, so the policy's first sink cliConfig entry can be routed.
   portConfigDirPolicySmIs(portCliConfigDir_, portCliStatusDir_, strobeSinkCliConfigDir_);
+  routeFiledSources();
   takeDirectories(Stage::ppsWaiter, *entityManager);
   mountPpsEdgeTable(entityManager);
   KEL_TRACE(agentTrace(), 5) << name() << " doMountsComplete: portCliConfigDir "
@@ -300,6 +301,31 @@ void Agent::createMonitors() {
   freqSinkDirMonitorSmIs(freqSinkConfigDir_, freqSinkStatusDir_, freqSinkCliConfigDir_,
                          muxConfigDir_, muxStatusDir_);
   muxDirMonitorSmIs(muxConfigDir_, muxStatusDir_);
+}
+
+// A sink's wanted source filed before the sink monitors were built (as a restart finds it in the
+// description it loads) was not routed then: no mux could be programmed yet. It is now, once, as a
+// change would route it.
+void Agent::routeFiledSources() {
+  strobeSinkDirMonitorSm_->handleFiledSettings();
+  freqSinkDirMonitorSm_->handleFiledSettings();
+}
+
+std::string Agent::applyRoute(CAgent& agent, const Kel::String& sink, const Kel::String& source) {
+  auto* velaClock = dynamic_cast<Agent*>(&agent);
+  return velaClock ? velaClock->applyRoute(sink, source) : "the agent is not a VelaClockAgent";
+}
+
+std::string Agent::applyRoute(const Kel::String& sink, const Kel::String& source) {
+  bool applied = false;
+  if (strobeSinkConfigDir_ && strobeSinkConfigDir_->sinkConfig(sink)) {
+    applied = strobeSinkDirMonitorSm_ && strobeSinkDirMonitorSm_->wantedSourceIs(sink, source);
+  } else if (freqSinkConfigDir_ && freqSinkConfigDir_->sinkConfig(sink)) {
+    applied = freqSinkDirMonitorSm_ && freqSinkDirMonitorSm_->wantedSourceIs(sink, source);
+  } else {
+    return "no sink `" + sink + "` is configured";
+  }
+  return applied ? "" : "the sink `" + sink + "` has no status entry yet";
 }
 
 void Agent::mountPpsEdgeTable(const Kel::Ptr<Corral::EntityManager>& em) {
@@ -402,4 +428,9 @@ extern "C" const CAgentFactory kelAgentFactory = [](const Kel::String& name) -> 
 extern "C" const CAgentRoutePlanner kelAgentRoutePlanner =
     [](const Corral::EntityManager& database, const Kel::String& sink, const Kel::String& source) {
       return VelaClockAgent::Agent::planRoute(database, sink, source);
+    };
+
+extern "C" const CAgentRouteApplier kelAgentRouteApplier =
+    [](CAgent& agent, const Kel::String& sink, const Kel::String& source) {
+      return VelaClockAgent::Agent::applyRoute(agent, sink, source);
     };

@@ -150,6 +150,12 @@ class Agent : public CAgent {
   // velaclockd explains with `velaclockctl route`).
   static Clock::Mux::RoutePlan planRoute(const Corral::EntityManager& database,
                                          const Kel::String& sink, const Kel::String& source);
+  // Makes `source` the wanted source of `sink` as velaclockctl route --apply asks: filed as the
+  // operator's set would file it, and routed again when it already is the wanted source and the
+  // one in force. Returns why it cannot, or "" once done.
+  std::string applyRoute(const Kel::String& sink, const Kel::String& source);
+  // The same for the agent the host holds (the entry point velaclockd finds in the library).
+  static std::string applyRoute(CAgent& agent, const Kel::String& sink, const Kel::String& source);
 
  private:
   // When mount completion looks a directory up: the required ones first, then the clocking ones
@@ -163,6 +169,7 @@ class Agent : public CAgent {
   // that is missing and returns its attribute's name (the invariant that fails); else null.
   const char* takeDirectories(Stage stage, const Corral::EntityManager& entityManager);
   void createMonitors();
+  void routeFiledSources();
   void mountPpsEdgeTable(const Kel::Ptr<Corral::EntityManager>& entityManager);
   void releaseRelay(const Corral::EntityManager& entityManager);
   // Traces, at tear-down, that the machine held in `attribute` was dropped (if there was one).

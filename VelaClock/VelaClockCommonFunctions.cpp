@@ -207,8 +207,14 @@ std::vector<MuxSelection> routeSelections(std::vector<MuxSetupInfo> muxesToSetup
 Clock::Mux::RoutePlan planRoute(
     const Kel::String& sinkName, const Kel::String& sourceName,
     const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir) {
-  RouteSearch search = searchRoute(sinkName, sourceName, muxConfigDir, false);
   Clock::Mux::RoutePlan plan;
+  // A mux is offered as a source only to the mux above it: a route "to" it would leave the chain
+  // below it as it happens to be, and the sink with no source of its own.
+  if (getMuxByName(sourceName, muxConfigDir)) {
+    plan.failure = "`" + sourceName + "` is a mux, not a source: expected a source a mux selects";
+    return plan;
+  }
+  RouteSearch search = searchRoute(sinkName, sourceName, muxConfigDir, false);
   plan.failure = search.failure;
   plan.searched = search.searched;
   if (!search.failure.empty()) return plan;

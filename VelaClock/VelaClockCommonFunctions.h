@@ -61,8 +61,8 @@ std::vector<MuxSelection> routeSelections(std::vector<MuxSetupInfo> muxesToSetup
                                           const Kel::String& sourceName);
 
 // How `sourceName` would be routed to `sinkName`: the muxes of the route in programming order with
-// the bits each would be given, or why there is no route. Searches without tracing, programs
-// nothing.
+// the bits each would be given, or why there is no route (also when `sourceName` names a mux).
+// Searches without tracing, programs nothing.
 Clock::Mux::RoutePlan planRoute(
     const Kel::String& sinkName, const Kel::String& sourceName,
     const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir);

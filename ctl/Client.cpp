@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace velaclockctl {
 
@@ -26,6 +27,17 @@ class Client::Deadline {
     Deadline deadline(0);
     deadline.never_ = true;
     return deadline;
+  }
+  // Sleeps for `pause`, or less if the deadline comes first; false when it has come.
+  bool sleepFor(std::chrono::milliseconds pause) const {
+    const auto now = std::chrono::steady_clock::now();
+    if (never_) {
+      std::this_thread::sleep_for(pause);
+      return true;
+    }
+    if (now >= end_) return false;
+    std::this_thread::sleep_until(std::min(end_, now + pause));
+    return std::chrono::steady_clock::now() < end_;
   }
   // Waits until `fd` is ready for `events`; false when the deadline passes first.
   bool waitFor(int fd, short events) const {
@@ -52,6 +64,9 @@ class Client::Deadline {
 };
 
 namespace {
+// The longest pause between two tries of a request the daemon was too busy to take.
+constexpr auto maxRetryPause = std::chrono::milliseconds(200);
+
 timeval asTimeval(double seconds) {
   const double whole = std::floor(seconds);
   return {static_cast<time_t>(whole), static_cast<suseconds_t>((seconds - whole) * 1e6)};
@@ -59,40 +74,67 @@ timeval asTimeval(double seconds) {
 }  // namespace
 
 Client::Client(const std::filesystem::path& socket, double timeoutSeconds)
-    : socket_(socket),
-      timeoutSeconds_(timeoutSeconds),
-      fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (fd_ < 0 || socket.native().size() >= sizeof address.sun_path) {
-    if (fd_ >= 0) close(fd_);
-    throw NoDaemon("cannot use control socket " + socket.string());
-  }
-  std::strcpy(address.sun_path, socket.c_str());
-  // A Unix socket's connect waits for room in the daemon's backlog; poll cannot wait for that,
-  // but the send timeout bounds it (it then fails with EAGAIN).
-  const timeval limit = asTimeval(timeoutSeconds);
-  setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
-    const int error = errno;
-    close(fd_);
-    if (error == EAGAIN) {
-      throw NoDaemon(fmt::format("velaclockd on {} did not let us in within {:g} s",
-                                 socket.string(), timeoutSeconds));
-    }
-    throw NoDaemon(
-        fmt::format("no velaclockd answers on {}: {}", socket.string(), std::strerror(error)));
-  }
-  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    : socket_(socket), timeoutSeconds_(timeoutSeconds) {
+  connectToDaemon();
 }
 
 Client::~Client() {
-  close(fd_);
+  disconnect();
+}
+
+void Client::disconnect() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+void Client::connectToDaemon() {
+  disconnect();
+  buffer_.clear();
+  fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (fd_ < 0 || socket_.native().size() >= sizeof address.sun_path) {
+    disconnect();
+    throw NoDaemon("cannot use control socket " + socket_.string());
+  }
+  std::strcpy(address.sun_path, socket_.c_str());
+  // A Unix socket's connect waits for room in the daemon's backlog; poll cannot wait for that,
+  // but the send timeout bounds it (it then fails with EAGAIN).
+  const timeval limit = asTimeval(timeoutSeconds_);
+  setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+    const int error = errno;
+    disconnect();
+    if (error == EAGAIN) {
+      throw NoDaemon(fmt::format("velaclockd on {} did not let us in within {:g} s",
+                                 socket_.string(), timeoutSeconds_));
+    }
+    throw NoDaemon(
+        fmt::format("no velaclockd answers on {}: {}", socket_.string(), std::strerror(error)));
+  }
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
 }
 
 Reply Client::request(const Json& request) {
   const std::string op = request.value("op", "");
   const Deadline deadline(timeoutSeconds_);
+  // A daemon too busy to take the request says so ("retry") before it reads anything: the same
+  // request goes again on a new connection, a little later each time, until the timeout.
+  for (auto pause = std::chrono::milliseconds(10);; pause = std::min(pause * 2, maxRetryPause)) {
+    std::string line = exchange(request, deadline);
+    const Json reply = Json::parse(line, nullptr, false);
+    if (!reply.is_object() || !reply.value("retry", false)) return checkedReply(line, op);
+    if (!deadline.sleepFor(pause)) {
+      throw NoDaemon(fmt::format("velaclockd on {} stayed too busy to take `{}` for {:g} s: {}",
+                                 socket_.string(), op, timeoutSeconds_,
+                                 reply.value("error", std::string())));
+    }
+    connectToDaemon();
+  }
+}
+
+// Sends one request and reads the line that answers it.
+std::string Client::exchange(const Json& request, const Deadline& deadline) {
   // A daemon that sends us away closes before reading; what it said is still to be read.
   const bool sent = sendLine(request.dump() + "\n", deadline);
   std::string line;
@@ -100,7 +142,7 @@ Reply Client::request(const Json& request) {
     throw NoDaemon(fmt::format("velaclockd on {} hung up {}", socket_.string(),
                                sent ? "without answering" : "before taking the request"));
   }
-  return checkedReply(line, op);
+  return line;
 }
 
 std::optional<Json> Client::nextStreamLine() {
@@ -135,7 +177,9 @@ bool Client::sendLine(const std::string& line, const Deadline& deadline) {
 // Reads the next line (without its newline); false at the end of the stream.
 bool Client::readLine(std::string& line, const Deadline& deadline) {
   std::size_t end;
-  while ((end = buffer_.find('\n')) == std::string::npos) {
+  std::size_t searched = 0;  // a long reply (a save) is searched once, not once per chunk
+  while ((end = buffer_.find('\n', searched)) == std::string::npos) {
+    searched = buffer_.size();
     char chunk[65536];
     const ssize_t n = read(fd_, chunk, sizeof chunk);
     if (n > 0) {

@@ -29,9 +29,11 @@ class Client {
   Client& operator=(const Client&) = delete;
 
   // Sends one request (its "op" names it in messages) and returns the reply of a request that
-  // succeeded. Throws Refused with the daemon's reason (also when the daemon sent the client
-  // away before taking the request), NoDaemon when the connection fails, the daemon does not
-  // answer within the timeout, or what it answers is not a reply.
+  // succeeded. A daemon too busy to take it is asked again on a new connection until the
+  // timeout. Throws Refused with the daemon's reason (also when the daemon sent the client away
+  // before taking the request for another reason), NoDaemon when the connection fails, the
+  // daemon does not answer (or stays too busy) within the timeout, or what it answers is not a
+  // reply.
   Reply request(const nlohmann::ordered_json& request);
   // The next line a stream sends (after a request that turned the connection into one), waiting
   // as long as it takes; nullopt when the daemon ends the stream. Throws NoDaemon when the line
@@ -40,13 +42,16 @@ class Client {
 
  private:
   class Deadline;
+  void connectToDaemon();
+  void disconnect();
+  std::string exchange(const nlohmann::ordered_json& request, const Deadline& deadline);
   bool sendLine(const std::string& line, const Deadline& deadline);
   bool readLine(std::string& line, const Deadline& deadline);
   Reply checkedReply(const std::string& line, const std::string& op) const;
 
   std::filesystem::path socket_;
   double timeoutSeconds_;
-  int fd_;
+  int fd_ = -1;
   std::string buffer_;
 };
 

@@ -1,17 +1,46 @@
 #include "ctl/TextTable.h"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 
 namespace velaclockctl {
 
+std::string printable(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      out += fmt::format("\\x{:02x}", byte);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::string TextTable::text() const {
+  std::vector<std::vector<std::string>> cells;
   std::vector<std::size_t> widths;
   for (const auto& row : rows_) {
+    auto& shown = cells.emplace_back();
     widths.resize(std::max(widths.size(), row.size()));
-    for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      shown.push_back(printable(row[i]));
+      widths[i] = std::max(widths[i], shown[i].size());
+    }
   }
   std::string out;
-  for (const auto& row : rows_) {
+  for (const auto& row : cells) {
     std::string line;
     for (std::size_t i = 0; i < row.size(); ++i) {
       line += row[i];

@@ -7,7 +7,12 @@
 
 namespace velaclockctl {
 
-// A table of text, printed with its columns aligned under a header row.
+// `text` with each control character and backslash escaped (\n, \t, \r, \\, \xNN), so that a
+// name cannot break a line of human output or write to the terminal.
+std::string printable(const std::string& text);
+
+// A table of text, printed with its columns aligned under a header row; cells are escaped as
+// printable() does (the JSON rows keep the text exactly).
 class TextTable {
  public:
   explicit TextTable(std::vector<std::string> header) : rows_{std::move(header)} {}

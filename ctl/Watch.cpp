@@ -5,22 +5,23 @@
 #include <cstdio>
 
 #include "ctl/JsonParts.h"
+#include "ctl/TextTable.h"
 
 namespace velaclockctl {
 
 namespace {
 std::string compact(const Json& value) {
-  return value.is_string() ? value.get<std::string>()
+  return value.is_string() ? printable(value.get<std::string>())
                            : value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 std::string place(const Json& event) {
-  std::string text = stringAt(event, "path").value_or("?");
+  std::string text = printable(stringAt(event, "path").value_or("?"));
   const auto within = event.find("within");
   if (within == event.end() || !within->is_array()) return text;
   for (const Json& step : *within) {
-    text += fmt::format(" {}[{}]", stringAt(step, "collection").value_or("?"),
-                        stringAt(step, "key").value_or("?"));
+    text += fmt::format(" {}[{}]", printable(stringAt(step, "collection").value_or("?")),
+                        printable(stringAt(step, "key").value_or("?")));
   }
   return text;
 }
@@ -40,14 +41,20 @@ std::string describeEvent(const Json& event) {
                        compact(event.value("value", Json())));
   }
   const Json entry = event.value("entry", Json());
-  return fmt::format("{} {}[{}] {}", place(event), stringAt(event, "collection").value_or("?"),
-                     stringAt(event, "key").value_or("?"),
+  return fmt::format("{} {}[{}] {}", place(event),
+                     printable(stringAt(event, "collection").value_or("?")),
+                     printable(stringAt(event, "key").value_or("?")),
                      entry.is_null() ? "removed" : "= " + compact(entry));
 }
 
 int watchChanges(Client& client, const std::vector<std::string>& paths, bool json) {
   client.request({{"op", "watch"}, {"paths", paths}});
   while (const auto event = client.nextStreamLine()) {
+    if (stringAt(*event, "event") == "end") {
+      std::fprintf(stderr, "velaclockctl: velaclockd ended the watch: %s\n",
+                   printable(stringAt(*event, "reason").value_or("no reason given")).c_str());
+      return exitRefused;
+    }
     const std::string line =
         json ? event->dump(-1, ' ', false, Json::error_handler_t::replace) : describeEvent(*event);
     std::printf("%s\n", line.c_str());

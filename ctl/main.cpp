@@ -123,31 +123,77 @@ int ppsFailureStatus(PpsReadStatus status) {
   return exitNoDaemon;
 }
 
-int pps(const Command& command) {
+// Whether a daemon takes connections on `socket`: the writer of the instance's tables runs.
+bool daemonAnswers(const std::filesystem::path& socket) {
+  try {
+    Client probe(socket, 1.0);
+    return true;
+  } catch (const NoDaemon&) {
+    return false;
+  }
+}
+
+void printEdge(const PpsRecord& record) {
+  const auto& edge = record.edge;
+  const double age = edgeAgeSeconds(edge.edge_timestamp_ns, utcNowNanoseconds());
+  std::printf("edge %s  poll %s  age %s  (edge %llu ns, record %llu of writer %llx)\n",
+              utcNanoseconds(edge.edge_timestamp_ns).c_str(),
+              utcNanoseconds(edge.poll_timestamp_ns).c_str(), edgeAgeText(age).c_str(),
+              static_cast<unsigned long long>(edge.edge_timestamp_ns),
+              static_cast<unsigned long long>(record.info.published),
+              static_cast<unsigned long long>(record.info.writer_id));
+  std::fflush(stdout);
+}
+
+// Prints each new edge as it is published. When none comes for longer than an edge stays fresh,
+// it says so once, and whether the writer is gone (no daemon answers), so that the last line
+// shown never stands for what is no longer true; edges are printed again when they come back.
+int followPps(const Command& command) {
   std::uint64_t shown = 0, writer = 0;
-  for (;;) {
+  auto lastNews = std::chrono::steady_clock::now();
+  bool quietSaid = false, goneSaid = false;
+  for (;; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
     const PpsReading reading = readPpsRecord(command.instance);
-    const bool ok = reading.status == PpsReadStatus::ok;
-    if (!ok && !command.follow) {
-      std::fprintf(stderr, "velaclockctl: %s\n", reading.why.c_str());
-      return ppsFailureStatus(reading.status);
-    }
     const auto& info = reading.record.info;
-    if (ok && (info.published != shown || info.writer_id != writer)) {
+    if (reading.status == PpsReadStatus::ok &&
+        (info.published != shown || info.writer_id != writer)) {
       shown = info.published;
       writer = info.writer_id;
-      const auto& edge = reading.record.edge;
-      const double age = edgeAgeSeconds(edge.edge_timestamp_ns, utcNowNanoseconds());
-      std::printf("edge %s  poll %s  age %s  (edge %llu ns, record %llu of writer %llx)\n",
-                  utcNanoseconds(edge.edge_timestamp_ns).c_str(),
-                  utcNanoseconds(edge.poll_timestamp_ns).c_str(), edgeAgeText(age).c_str(),
-                  static_cast<unsigned long long>(edge.edge_timestamp_ns),
-                  static_cast<unsigned long long>(shown), static_cast<unsigned long long>(writer));
-      std::fflush(stdout);
+      printEdge(reading.record);
+      lastNews = std::chrono::steady_clock::now();
+      quietSaid = goneSaid = false;
+      continue;
     }
-    if (!command.follow) return exitOk;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (std::chrono::steady_clock::now() - lastNews <
+        std::chrono::duration<double>(freshEdgeAgeSeconds)) {
+      continue;
+    }
+    lastNews = std::chrono::steady_clock::now();  // looked again a second and a half from now
+    if (!daemonAnswers(socketOf(command))) {
+      if (!goneSaid) {
+        std::printf("no velaclockd answers for instance %s: the writer is gone; waiting for it\n",
+                    command.instance.c_str());
+        std::fflush(stdout);
+      }
+      goneSaid = true;
+    } else if (!quietSaid && writer != 0) {
+      std::printf("no new edge for %.1f s: the latest one above is stale\n", freshEdgeAgeSeconds);
+      std::fflush(stdout);
+      quietSaid = true;
+      goneSaid = false;
+    }
   }
+}
+
+int pps(const Command& command) {
+  if (command.follow) return followPps(command);
+  const PpsReading reading = readPpsRecord(command.instance);
+  if (reading.status != PpsReadStatus::ok) {
+    std::fprintf(stderr, "velaclockctl: %s\n", reading.why.c_str());
+    return ppsFailureStatus(reading.status);
+  }
+  printEdge(reading.record);
+  return exitOk;
 }
 
 void printPulse(const Reply& reply) {
@@ -161,9 +207,20 @@ void printPulse(const Reply& reply) {
   std::printf("\n");
 }
 
+// `text` to stdout, or to `file` whole or not at all.
+void writeOut(const std::string& file, const std::string& text) {
+  if (file.empty()) {
+    std::cout << text;
+  } else {
+    writeFileAtomically(file, text);
+  }
+}
+
 int run(CLI::App& app, const Command& command) {
   const std::string name = app.get_subcommands().front()->get_name();
   if (name == "pps") return pps(command);
+  // A file that cannot be written is refused before the daemon is asked for anything.
+  if (!command.file.empty()) fileDestination(command.file);
   Client client(socketOf(command), command.timeout);
   if (name == "show") {
     std::cout << (command.json
@@ -197,20 +254,11 @@ int run(CLI::App& app, const Command& command) {
   } else if (name == "route") {
     return explainRoute(client, command.sink, command.source, command.apply);
   } else if (name == "save") {
-    const std::string description =
-        client.request({{"op", "save"}}).member("description", Shape::string).get<std::string>();
-    if (command.file.empty()) {
-      std::cout << description;
-    } else {
-      writeFileAtomically(command.file, description);
-    }
+    writeOut(
+        command.file,
+        client.request({{"op", "save"}}).member("description", Shape::string).get<std::string>());
   } else if (name == "metrics") {
-    const std::string text = metricsText(client);
-    if (command.file.empty()) {
-      std::cout << text;
-    } else {
-      writeFileAtomically(command.file, text);
-    }
+    writeOut(command.file, metricsText(client));
   } else if (name == "sim") {
     printPulse(
         client.request({{"op", "sim"}, {"signal", command.signal}, {"action", command.fault}}));
@@ -354,6 +402,9 @@ int main(int argc, char** argv) {
   } catch (const Refused& error) {
     std::fprintf(stderr, "velaclockctl: refused: %s\n", error.what());
     return exitRefused;
+  } catch (const LocalFileError& error) {
+    std::fprintf(stderr, "velaclockctl: %s\n", error.what());
+    return exitUsage;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "velaclockctl: %s\n", error.what());
     return exitNoDaemon;

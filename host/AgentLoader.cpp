@@ -17,7 +17,9 @@ AgentLibrary loadAgentLibrary(const std::filesystem::path& library) {
   }
   const auto* planner =
       static_cast<const CAgentRoutePlanner*>(dlsym(handle, "kelAgentRoutePlanner"));
-  return AgentLibrary{*factory, planner ? *planner : nullptr};
+  const auto* applier =
+      static_cast<const CAgentRouteApplier*>(dlsym(handle, "kelAgentRouteApplier"));
+  return AgentLibrary{*factory, planner ? *planner : nullptr, applier ? *applier : nullptr};
 }
 
 }  // namespace velaclockd

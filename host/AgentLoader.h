@@ -15,10 +15,11 @@ class AgentLoadError : public std::runtime_error {
 };
 
 // What an agent library exports: its factory `kelAgentFactory`, and, when it routes clock
-// signals, `kelAgentRoutePlanner` (else null).
+// signals, `kelAgentRoutePlanner` and `kelAgentRouteApplier` (else null).
 struct AgentLibrary {
   CAgentFactory factory = nullptr;
   CAgentRoutePlanner routePlanner = nullptr;
+  CAgentRouteApplier routeApplier = nullptr;
 };
 
 // Loads the agent library at `library` (for the life of the process). Throws AgentLoadError.

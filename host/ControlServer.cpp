@@ -34,16 +34,18 @@ bool peerAllowed(int fd) {
 
 // Tells a client why it is sent away, then ends the stream in order: it reads the line, then end
 // of file, rather than a reset that hides the line.
-void sayGoodbye(int fd, const std::string& error) {
-  const std::string line = replyText(errorReply(error));
+void sayGoodbye(int fd, const std::string& error, bool retry) {
+  const std::string line = replyText(errorReply(error, retry));
   [[maybe_unused]] const auto written =
       send(fd, line.data(), line.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   shutdown(fd, SHUT_WR);
 }
 }  // namespace
 
-nlohmann::ordered_json errorReply(const std::string& error) {
-  return {{"ok", false}, {"error", error}};
+nlohmann::ordered_json errorReply(const std::string& error, bool retry) {
+  nlohmann::ordered_json reply{{"ok", false}, {"error", error}};
+  if (retry) reply["retry"] = true;
+  return reply;
 }
 
 std::string replyText(const nlohmann::ordered_json& reply) {
@@ -63,6 +65,8 @@ class ControlServer::ClientConnection : public Connection {
     return true;
   }
 
+  bool streaming() const override { return bool(server_.clients_.at(fd_).stream); }
+
   // Called from inside the agent's handlers: it only queues and asks the loop to write; closing a
   // connection (and with it the stream that pushes) waits for the loop's turn.
   bool push(const nlohmann::ordered_json& line) override {
@@ -74,6 +78,35 @@ class ControlServer::ClientConnection : public Connection {
     client.out += replyText(line);
     server_.watchFor(fd_, client);
     return true;
+  }
+
+  void streamEnds(const std::string& reason) override {
+    Client& client = server_.clients_.at(fd_);
+    if (client.closing || client.broken) return;
+    client.out += replyText({{"event", "end"}, {"reason", reason}});
+    client.closing = true;
+    server_.watchFor(fd_, client);
+  }
+
+  void replyLater(std::unique_ptr<PendingReply> pending) override {
+    Client& client = server_.clients_.at(fd_);
+    client.pendingReply = std::move(pending);
+    client.replyMade = false;
+  }
+
+  // Called from the pending reply itself, which is let go at the connection's next turn.
+  void replyIs(std::string line) override {
+    Client& client = server_.clients_.at(fd_);
+    // A long reply (a save) is taken over rather than copied, when nothing else waits to go.
+    if (client.pending() == 0) {
+      client.out = std::move(line);
+      client.sent = 0;
+    } else {
+      client.out += line;
+    }
+    client.replyMade = true;
+    client.lastActivity = Kel::System::currentTime();
+    server_.watchFor(fd_, client);
   }
 
  private:
@@ -141,15 +174,16 @@ void ControlServer::acceptClients() {
 }
 
 void ControlServer::admit(int fd) {
-  std::string refusal;
   if (!peerAllowed(fd)) {
-    refusal = "only the daemon's own user or root may connect";
-  } else if (clients_.size() >= limits_.maxClients && !evictQuietest()) {
-    refusal = fmt::format("too many clients: all {} connections are busy; try again later",
-                          limits_.maxClients);
+    sayGoodbye(fd, "only the daemon's own user or root may connect", false);
+    close(fd);
+    return;
   }
-  if (!refusal.empty()) {
-    sayGoodbye(fd, refusal);
+  if (clients_.size() >= limits_.maxClients && !evictForNewcomer()) {
+    sayGoodbye(fd,
+               fmt::format("too many clients: all {} connections are busy; try again later",
+                           limits_.maxClients),
+               true);
     close(fd);
     return;
   }
@@ -162,21 +196,29 @@ void ControlServer::serve(int fd, std::uint32_t events) {
   const auto it = clients_.find(fd);
   if (it == clients_.end()) return;
   Client& client = it->second;
+  if (client.replyMade) {
+    client.pendingReply.reset();
+    client.replyMade = false;
+  }
   if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) flush(fd, client);
   exchange(fd, client);
+  // A client that hung up for good can take nothing more: it goes once what it sent is read and
+  // answered (for what the requests do). A hang-up that nothing takes would be reported again at
+  // every turn, and a stream would keep its slot and its reactors.
+  if ((events & (EPOLLERR | EPOLLHUP)) && !mayRead(client)) client.broken = true;
   resumeStream(fd, client);
   settle(fd, client);
 }
 
-// A stream whose client has taken half of its queue after a refused line may push again.
+// A stream whose client has taken half of its queue after a refused line may push again; what it
+// pushes may be written at once and leave room for more, with no wake-up to come for it.
 void ControlServer::resumeStream(int fd, Client& client) {
-  if (!client.stream || !client.streamRefused || client.broken ||
-      client.pending() * 2 > limits_.maxStreamQueue) {
-    return;
+  while (client.stream && client.streamRefused && !client.broken && !client.closing &&
+         client.pending() * 2 <= limits_.maxStreamQueue) {
+    client.streamRefused = false;
+    client.stream->drained();
+    flush(fd, client);
   }
-  client.streamRefused = false;
-  client.stream->drained();
-  flush(fd, client);
 }
 
 // Answers what was received and reads more, as far as the client's pending output allows, and
@@ -196,14 +238,15 @@ void ControlServer::answerAndFlush(int fd, Client& client) {
   do {
     answerReceived(client);
     flush(fd, client);
-  } while (!client.closing && !client.broken && client.pending() < limits_.maxPendingOutput &&
+  } while (!client.closing && !client.broken && !client.awaitingReply() &&
+           client.pending() < limits_.maxPendingOutput &&
            client.in.find('\n') != std::string::npos);
 }
 
 // Past the output cap the client's further requests stay in the socket until it takes its
 // replies, so neither its input nor its output grows without bound.
 bool ControlServer::mayRead(const Client& client) const {
-  return !client.peerClosed && !client.closing && !client.broken &&
+  return !client.peerClosed && !client.closing && !client.broken && !client.awaitingReply() &&
          client.pending() < limits_.maxPendingOutput;
 }
 
@@ -236,7 +279,8 @@ bool ControlServer::readSome(int fd, Client& client) {
 // the cap. An over-long request gets an error reply and ends the connection.
 void ControlServer::answerReceived(Client& client) {
   std::size_t begin = 0;
-  while (!client.closing && client.pending() < limits_.maxPendingOutput) {
+  while (!client.closing && !client.awaitingReply() &&
+         client.pending() < limits_.maxPendingOutput) {
     const std::size_t end = client.in.find('\n', begin);
     if (end == std::string::npos || end - begin > velaclock::maxRequestBytes) break;
     client.out += replyLine(client, std::string_view(client.in).substr(begin, end - begin));
@@ -244,6 +288,12 @@ void ControlServer::answerReceived(Client& client) {
     begin = end + 1;
   }
   client.in.erase(0, begin);
+  // Only a line that has begun and not ended is on the clock, not one that waits its turn.
+  if (client.in.empty() || client.in.find('\n') != std::string::npos) {
+    client.partialSince = Kel::infiniteTime;
+  } else if (begin > 0 || client.partialSince == Kel::infiniteTime) {
+    client.partialSince = Kel::System::currentTime();
+  }
   const std::size_t firstLine = std::min(client.in.find('\n'), client.in.size());
   if (!client.closing && firstLine > velaclock::maxRequestBytes) {
     client.out += replyText(errorReply(fmt::format(
@@ -257,13 +307,17 @@ void ControlServer::answerReceived(Client& client) {
 // without its newline is answered too (as `nc -N` or a shell pipe sends it); the connection then
 // closes when everything is written, unless it has become a stream, which goes on.
 void ControlServer::answerLastAtEnd(Client& client) {
-  if (!client.peerClosed || client.closing || client.in.find('\n') != std::string::npos) return;
+  if (!client.peerClosed || client.closing || client.awaitingReply() ||
+      client.in.find('\n') != std::string::npos) {
+    return;
+  }
   if (!client.in.empty()) {
     client.out += replyLine(client, client.in);
     client.lastActivity = Kel::System::currentTime();
     client.in.clear();
   }
-  client.closing = !client.stream;
+  client.partialSince = Kel::infiniteTime;
+  client.closing = !client.stream && !client.awaitingReply();
 }
 
 // The reply line to one request line. Nothing a request or the handler does, rendering the reply
@@ -274,7 +328,8 @@ std::string ControlServer::replyLine(Client& client, std::string_view request) {
     if (parsed.is_discarded() || !parsed.is_object()) {
       return replyText(errorReply("request is not a JSON object on one line"));
     }
-    return replyText(handler_(parsed, *client.connection));
+    const auto reply = handler_(parsed, *client.connection);
+    return reply ? replyText(*reply) : std::string();  // else the pending reply gives it
   } catch (const std::exception& error) {
     return replyText(errorReply(error.what()));
   }
@@ -319,57 +374,97 @@ void ControlServer::drop(int fd) {
 }
 
 // Closes a client's connection, telling it why unless a reply is half written.
-void ControlServer::dismiss(int fd, const std::string& error) {
+void ControlServer::dismiss(int fd, const std::string& error, bool retry) {
   const auto it = clients_.find(fd);
   if (it == clients_.end()) return;
-  if (it->second.pending() == 0) sayGoodbye(fd, error);
+  if (it->second.pending() == 0) sayGoodbye(fd, error, retry);
   drop(fd);
 }
 
-// Makes room for a newcomer by closing the client that has been quiet longest among those with
-// nothing in flight (no partial request, no reply waiting). False when every client is busy.
-bool ControlServer::evictQuietest() {
-  int quietest = -1;
-  Kel::Seconds earliest = Kel::infiniteTime;
-  for (const auto& [fd, client] : clients_) {
-    const bool inFlight = !client.in.empty() || client.pending() > 0 || client.closing;
-    if (!inFlight && idleDeadline(client) < earliest) {
-      quietest = fd;
-      earliest = idleDeadline(client);
-    }
-  }
-  if (quietest < 0) return false;
-  dismiss(quietest, fmt::format("closed to let a new client in: at most {} connections are "
-                                "served at once and this one was the quietest",
-                                limits_.maxClients));
+// Makes room for a newcomer: closes the quietest client between commands, else the one that has
+// held an incomplete request longest. False when neither is there. The client closed may try its
+// next request again, as nothing of it was read.
+bool ControlServer::evictForNewcomer() {
+  const Kel::Seconds now = Kel::System::currentTime();
+  int fd = quietest(now);
+  if (fd < 0) fd = strayPartial(now);
+  if (fd < 0) return false;
+  dismiss(fd,
+          fmt::format("closed to let a new client in: at most {} connections are served at once "
+                      "and this one was waiting longest",
+                      limits_.maxClients),
+          true);
   return true;
 }
 
+// The client quiet longest, and for at least quietBeforeEviction, with nothing in flight (no
+// partial request, no reply waiting or being made), or -1. A command's next request comes right
+// after its reply, so a client in the middle of one is never taken.
+int ControlServer::quietest(Kel::Seconds now) const {
+  int found = -1;
+  Kel::Seconds earliest = now - limits_.quietBeforeEviction;
+  for (const auto& [fd, client] : clients_) {
+    const bool inFlight =
+        !client.in.empty() || client.pending() > 0 || client.closing || client.pendingReply;
+    if (!inFlight && !client.stream && client.lastActivity <= earliest) {
+      found = fd;
+      earliest = client.lastActivity;
+    }
+  }
+  return found;
+}
+
+// The client whose request line has been incomplete longest, and for more than
+// strayPartialBeforeEviction, or -1: velaclockctl sends a request line at once, so such a client
+// is not one, and holding a slot with it must not lock the operator out.
+int ControlServer::strayPartial(Kel::Seconds now) const {
+  int found = -1;
+  Kel::Seconds earliest = now - limits_.strayPartialBeforeEviction;
+  for (const auto& [fd, client] : clients_) {
+    if (client.partialSince < earliest && client.pending() == 0 && !client.stream) {
+      found = fd;
+      earliest = client.partialSince;
+    }
+  }
+  return found;
+}
+
 // The one rule of idleness: a client that sends no complete request and takes no reply for the
-// timeout is idle. Eviction follows it too, so a client exempted here (a subscriber to a change
-// stream, which may rightly stay quiet) is neither dropped nor evicted.
+// timeout is idle. A subscriber to a change stream, which may rightly stay quiet, and a client
+// waiting for a reply being made, are not.
 Kel::Seconds ControlServer::idleDeadline(const Client& client) const {
-  if (client.stream) return Kel::infiniteTime;
+  if (client.stream || client.pendingReply) return Kel::infiniteTime;
   return client.lastActivity + limits_.idleTimeout;
+}
+
+// A request line must arrive whole soon after its first byte.
+Kel::Seconds ControlServer::requestDeadline(const Client& client) const {
+  return client.partialSince + limits_.requestTimeout;
 }
 
 void ControlServer::dropIdleClients() {
   const Kel::Seconds now = Kel::System::currentTime();
-  std::vector<int> idle;
+  std::vector<std::pair<int, std::string>> late;
   for (const auto& [fd, client] : clients_) {
-    if (idleDeadline(client) <= now) idle.push_back(fd);
+    if (requestDeadline(client) <= now) {
+      late.emplace_back(fd, fmt::format("request line not complete within {:g} s of its first "
+                                        "byte; connection closed",
+                                        limits_.requestTimeout));
+    } else if (idleDeadline(client) <= now) {
+      late.emplace_back(fd, fmt::format("idle for {:g} s (no complete request, no reply taken); "
+                                        "connection closed",
+                                        limits_.idleTimeout));
+    }
   }
-  for (const int fd : idle) {
-    dismiss(fd, fmt::format("idle for {:g} s (no complete request, no reply taken); "
-                            "connection closed",
-                            limits_.idleTimeout));
-  }
+  for (const auto& [fd, why] : late) dismiss(fd, why, false);
   armIdleTimer();
 }
 
 void ControlServer::armIdleTimer() {
   Kel::Seconds next = Kel::infiniteTime;
-  for (const auto& [fd, client] : clients_) next = std::min(next, idleDeadline(client));
+  for (const auto& [fd, client] : clients_) {
+    next = std::min({next, idleDeadline(client), requestDeadline(client)});
+  }
   idleTimer_->timeMinIs(next);
 }
 

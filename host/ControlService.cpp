@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <set>
 #include <stdexcept>
 #include <string_view>
 
@@ -12,6 +13,7 @@
 #include "host/DescriptionSave.h"
 #include "host/EntityJson.h"
 #include "host/RouteExplanation.h"
+#include "host/SaveJob.h"
 #include "host/Watch.h"
 
 namespace velaclockd {
@@ -103,11 +105,11 @@ nlohmann::ordered_json ok() {
 // The registers as two lower-case hex digits each, from a table: a bank may hold a million.
 std::string registersInHex(const Fru::SimRegisterBank& bank) {
   constexpr std::string_view digits = "0123456789abcdef";
-  std::string hex(std::size_t{bank.size()} * 2, '0');
-  for (std::uint32_t address = 0; address < bank.size(); ++address) {
-    const std::uint8_t value = bank.peek(address);
-    hex[2 * std::size_t{address}] = digits[value >> 4];
-    hex[2 * std::size_t{address} + 1] = digits[value & 0x0F];
+  const std::vector<std::uint8_t> registers = bank.contents();
+  std::string hex(registers.size() * 2, '0');
+  for (std::size_t address = 0; address < registers.size(); ++address) {
+    hex[2 * address] = digits[registers[address] >> 4];
+    hex[2 * address + 1] = digits[registers[address] & 0x0F];
   }
   return hex;
 }
@@ -115,24 +117,31 @@ std::string registersInHex(const Fru::SimRegisterBank& bank) {
 }  // namespace
 
 ControlService::ControlService(Kel::Ptr<Corral::EntityManager> database, PlatformDescription loaded,
-                               CAgentRoutePlanner routePlanner, AgentView agent)
+                               CAgentRoutePlanner routePlanner, AgentView agent,
+                               RouteApplier routeApplier)
     : database_(std::move(database)),
       loaded_(std::move(loaded)),
       routePlanner_(routePlanner),
-      agent_(std::move(agent)) {}
+      agent_(std::move(agent)),
+      routeApplier_(std::move(routeApplier)) {}
 
 nlohmann::ordered_json ControlService::handle(const nlohmann::json& request) {
-  // A connection that refuses to become a stream.
+  // A connection that can neither become a stream nor wait for a reply.
   class NoConnection : public Connection {
    public:
     bool streamIs(std::unique_ptr<Stream>) override { return false; }
+    bool streaming() const override { return false; }
     bool push(const nlohmann::ordered_json&) override { return false; }
+    void streamEnds(const std::string&) override {}
+    void replyLater(std::unique_ptr<PendingReply>) override {}
+    void replyIs(std::string) override {}
   } none;
-  return handle(request, none);
+  if (request.value("op", "") == "save") return errorReply("`save` is answered on a connection");
+  return *handle(request, none);
 }
 
-nlohmann::ordered_json ControlService::handle(const nlohmann::json& request,
-                                              Connection& connection) {
+std::optional<nlohmann::ordered_json> ControlService::handle(const nlohmann::json& request,
+                                                             Connection& connection) {
   try {
     const std::string op = stringMember(request, "op");
     if (op == "get") return get(request);
@@ -143,7 +152,7 @@ nlohmann::ordered_json ControlService::handle(const nlohmann::json& request,
     if (op == "paths") return paths(request);
     if (op == "watch") return watch(request, connection);
     if (op == "route") return route(request);
-    if (op == "save") return save(request);
+    if (op == "save") return save(connection);
     if (op == "sim") return sim(request);
     throw Refused("unknown op `" + op +
                   "`: expected get, set, del, trace, regs, paths, watch, route, save or sim");
@@ -249,9 +258,11 @@ nlohmann::ordered_json ControlService::paths(const nlohmann::json&) {
 }
 
 // Turns the connection into a stream of the changes of the entities at the paths asked for (every
-// path when none is), once every path is known.
+// path when none is; a path named twice is watched once), once every path is known and what they
+// hold is not more than one watch may follow.
 nlohmann::ordered_json ControlService::watch(const nlohmann::json& request,
                                              Connection& connection) {
+  if (connection.streaming()) throw Refused("this connection is watching already");
   Watch::Watched watched;
   const auto it = request.find("paths");
   if (it != request.end() && !it->is_array()) throw Refused("`paths` must be a list of paths");
@@ -259,12 +270,26 @@ nlohmann::ordered_json ControlService::watch(const nlohmann::json& request,
     for (const auto& [path, entity] : database_->storedEntities())
       watched.emplace_back(path, entity);
   } else {
+    std::vector<std::string> paths;  // in the order first named
+    std::set<std::string> named;
     for (const auto& path : *it) {
       if (!path.is_string()) throw Refused("`paths` must be a list of paths");
-      auto entity = database_->storedEntity(path.get<std::string>());
-      if (!entity) throw Refused("no entity at path `" + path.get<std::string>() + "`");
-      watched.emplace_back(path.get<std::string>(), std::move(entity));
+      if (named.insert(path.get<std::string>()).second) paths.push_back(path.get<std::string>());
     }
+    if (paths.size() > velaclock::maxWatchPaths) {
+      throw Refused(fmt::format("a watch names at most {} paths, not {}", velaclock::maxWatchPaths,
+                                paths.size()));
+    }
+    for (const std::string& path : paths) {
+      auto entity = database_->storedEntity(path);
+      if (!entity) throw Refused("no entity at path `" + path + "`");
+      watched.emplace_back(path, std::move(entity));
+    }
+  }
+  if (Watch::entitiesToFollow(watched) > Watch::maxEntities) {
+    throw Refused(fmt::format(
+        "the paths hold more than {} entities, the most one watch follows; watch fewer paths",
+        Watch::maxEntities));
   }
   nlohmann::ordered_json reply = ok();
   reply["watching"] = nlohmann::ordered_json::array();
@@ -292,20 +317,26 @@ nlohmann::ordered_json ControlService::route(const nlohmann::json& request) {
                   "; nothing applied");
   if (plan.sinkCliConfigPath.empty())
     throw Refused("no sink `" + sink + "` is configured; nothing applied");
-  set({{"op", "set"},
-       {"path", plan.sinkCliConfigPath},
-       {"collection", "cliConfig"},
-       {"key", sink},
-       {"attributes", {{"sourceName", source}}}});
+  if (routeApplier_) {
+    if (const std::string why = routeApplier_(sink, source); !why.empty()) {
+      throw Refused(why + "; nothing applied");
+    }
+  } else {
+    set({{"op", "set"},
+         {"path", plan.sinkCliConfigPath},
+         {"collection", "cliConfig"},
+         {"key", sink},
+         {"attributes", {{"sourceName", source}}}});
+  }
   reply["applied"] = plan.sinkCliConfigPath;
   return reply;
 }
 
-// The whole state database as a platform description that loads back.
-nlohmann::ordered_json ControlService::save(const nlohmann::json&) {
-  nlohmann::ordered_json reply = ok();
-  reply["description"] = savedDescription(*database_, loaded_);
-  return reply;
+// The whole state database as a platform description that loads back, written in the loop's spare
+// time; the reply comes when it is done.
+std::optional<nlohmann::ordered_json> ControlService::save(Connection& connection) {
+  connection.replyLater(std::make_unique<SaveJob>(connection, *database_, loaded_));
+  return std::nullopt;
 }
 
 Kel::Ptr<const Kel::PtrInterface> ControlService::agent() const {

@@ -27,30 +27,54 @@ namespace {
 
 const Kel::String agentName = "VelaClockAgent";
 
-// Stops the loop when SIGINT or SIGTERM arrives, through a signalfd watched by the loop.
-class StopOnSignals {
+// The signals a timing daemon is sent in ordinary use, taken through a signalfd that the loop
+// watches: SIGINT and SIGTERM stop the loop for an orderly tear-down, SIGHUP (logrotate) reopens
+// the trace file and changes nothing else, SIGUSR1 and SIGUSR2 are ignored. They are blocked from
+// construction on, before anything could be lost to a signal's default action, and stay blocked
+// after it: a late one then waits, unseen, for the exit that is coming.
+class DaemonSignals {
  public:
-  explicit StopOnSignals(Kel::ActivityManager& loop) : loop_(loop) {
+  DaemonSignals() {
     sigemptyset(&signals_);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGTERM);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2})
+      sigaddset(&signals_, signal);
     sigprocmask(SIG_BLOCK, &signals_, nullptr);
     fd_ = signalfd(-1, &signals_, SFD_NONBLOCK | SFD_CLOEXEC);
-    loop_.fdIs(fd_, EPOLLIN, [this](std::uint32_t) {
-      signalfd_siginfo info{};
-      while (read(fd_, &info, sizeof info) == sizeof info) loop_.stop();
-    });
   }
-  ~StopOnSignals() {
-    loop_.fdDel(fd_);
+  ~DaemonSignals() {
+    if (loop_) loop_->fdDel(fd_);
     close(fd_);
-    sigprocmask(SIG_UNBLOCK, &signals_, nullptr);
+  }
+  DaemonSignals(const DaemonSignals&) = delete;
+  DaemonSignals& operator=(const DaemonSignals&) = delete;
+
+  // Hands the signals to `loop` until destruction; those that came before are taken then too.
+  void loopIs(Kel::ActivityManager& loop) {
+    loop_ = &loop;
+    loop.fdIs(fd_, EPOLLIN, [this](std::uint32_t) { take(); });
   }
 
  private:
-  Kel::ActivityManager& loop_;
+  void take() {
+    signalfd_siginfo info{};
+    while (read(fd_, &info, sizeof info) == sizeof info) {
+      switch (info.ssi_signo) {
+        case SIGINT:
+        case SIGTERM:
+          loop_->stop();
+          break;
+        case SIGHUP:
+          Kel::traceFileReopen();
+          break;
+        default:
+          break;
+      }
+    }
+  }
+
   sigset_t signals_{};
-  int fd_;
+  int fd_ = -1;
+  Kel::ActivityManager* loop_ = nullptr;
 };
 
 // Stops the loop once the activity clock reaches a given time.
@@ -98,9 +122,10 @@ PlatformDescription checkedUsage(const Options& options) {
 // Runs the agent on the loop until a signal or the end of --duration, then destroys it. The agent
 // lives in `agent` meanwhile, where the control service finds it.
 void runAgent(CAgentFactory factory, const Options& options,
-              const Kel::Ptr<Corral::EntityManager>& database, Kel::Ptr<CAgent>& agent) {
+              const Kel::Ptr<Corral::EntityManager>& database, Kel::Ptr<CAgent>& agent,
+              DaemonSignals& signals) {
   auto& loop = Kel::ActivityFacility::manager();
-  StopOnSignals signals(loop);
+  signals.loopIs(loop);
   Kel::Ptr<StopAt> deadline;
   if (options.duration) {
     deadline = Kel::makePtr<StopAt>(loop, Kel::System::currentTime() + *options.duration);
@@ -127,11 +152,21 @@ void runAgent(CAgentFactory factory, const Options& options,
   agent.reset();
 }
 
+// Applies routes through the running agent, when its library exports how.
+RouteApplier routeApplier(const AgentLibrary& library,
+                          const std::shared_ptr<Kel::Ptr<CAgent>>& agent) {
+  if (!library.routeApplier) return nullptr;
+  return [apply = library.routeApplier, agent](const Kel::String& sink, const Kel::String& source) {
+    return *agent ? apply(**agent, sink, source) : std::string("the agent is not running");
+  };
+}
+
 }  // namespace
 
 int runDaemon(const Options& options) {
   // A reader that went away must not kill the daemon: writes to it fail instead.
   signal(SIGPIPE, SIG_IGN);
+  DaemonSignals signals;
   PlatformDescription description;
   std::unique_ptr<InstanceLock> lock;
   try {
@@ -156,8 +191,9 @@ int runDaemon(const Options& options) {
     install(description, *database, velaclock::runtimeDirectory() / options.instance);
     server = std::make_unique<ControlServer>(
         socketOf(options),
-        [service = ControlService(database, description, library.routePlanner, agentView)](
-            const nlohmann::json& request, Connection& connection) mutable {
+        [service = ControlService(database, description, library.routePlanner, agentView,
+                                  routeApplier(library, agent))](const nlohmann::json& request,
+                                                                 Connection& connection) mutable {
           return service.handle(request, connection);
         },
         Kel::ActivityFacility::manager());
@@ -165,7 +201,7 @@ int runDaemon(const Options& options) {
     return failed(exitCannotStart, error);
   }
 
-  runAgent(library.factory, options, database, *agent);
+  runAgent(library.factory, options, database, *agent, signals);
   std::printf("velaclockd: instance %s stopped\n", options.instance.c_str());
   return exitOrderly;
 }

@@ -81,10 +81,86 @@ std::uint32_t registerCount(const std::string& file, const YAML::Node& value) {
   return registers;
 }
 
+// A register's value and where it goes, as `values` gives them; checked against the bank's size
+// once that is known.
+struct RegisterValues {
+  std::uint32_t first = 0;
+  std::vector<std::uint8_t> bytes;
+  YAML::Mark mark;
+};
+
+std::vector<std::uint8_t> hexBytes(const std::string& file, const YAML::Node& node) {
+  const std::string& hex = node.Scalar();
+  const auto digit = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  };
+  if (hex.empty() || hex.size() % 2 != 0 || !std::all_of(hex.begin(), hex.end(), digit)) {
+    descriptionError(file, node, "expected register values as pairs of hex digits, e.g. \"0a1b\"");
+  }
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+// One run of `values`: [address, count, value] or [address, "hex bytes"].
+RegisterValues registerRun(const std::string& file, const YAML::Node& run) {
+  const char* expected = "expected a run [address, count, value] or [address, \"hex bytes\"]";
+  if (!run.IsSequence() || run.size() < 2 || run.size() > 3) descriptionError(file, run, expected);
+  RegisterValues values{scalar<std::uint32_t>(file, run[0], "register address"), {}, run.Mark()};
+  if (run.size() == 2) {
+    if (!run[1].IsScalar() || run[1].Tag() != "!") descriptionError(file, run[1], expected);
+    values.bytes = hexBytes(file, run[1]);
+    return values;
+  }
+  const auto count = scalar<std::uint32_t>(file, run[1], "register count");
+  if (count == 0 || count > Fru::SimRegisterBank::maxRegisters) {
+    descriptionError(
+        file, run[1],
+        fmt::format("register count: expected 1 to {}", Fru::SimRegisterBank::maxRegisters));
+  }
+  values.bytes.assign(count, scalar<std::uint8_t>(file, run[2], "register value"));
+  return values;
+}
+
+std::vector<RegisterValues> registerValues(const std::string& file, const YAML::Node& node) {
+  std::vector<RegisterValues> all;
+  if (node.IsSequence()) {
+    for (const auto& run : node) all.push_back(registerRun(file, run));
+    return all;
+  }
+  requireMap(file, node, "register values {address: value} or a list of runs");
+  for (const auto& item : node) {
+    all.push_back({scalar<std::uint32_t>(file, item.first, "register address"),
+                   {scalar<std::uint8_t>(file, item.second, "register value")},
+                   item.first.Mark()});
+  }
+  return all;
+}
+
+// The bank's initial contents, from the values in the order given (a later one wins).
+std::vector<std::uint8_t> initialContents(const std::string& file, const HamDescription& ham,
+                                          const std::vector<RegisterValues>& all) {
+  std::vector<std::uint8_t> contents;
+  for (const RegisterValues& values : all) {
+    if (values.first >= ham.registers || values.bytes.size() > ham.registers - values.first) {
+      descriptionError(file, values.mark,
+                       fmt::format("register 0x{:x} of {} lies outside its {} registers",
+                                   std::max<std::uint64_t>(values.first, ham.registers), ham.name,
+                                   ham.registers));
+    }
+    contents.resize(ham.registers);
+    std::copy(values.bytes.begin(), values.bytes.end(), contents.begin() + values.first);
+  }
+  return contents;
+}
+
 HamDescription readHam(const std::string& file, const std::string& name, const YAML::Node& node) {
   requireMap(file, node, "a register bank {registers, persistent, values, stuckBits, ppsCounters}");
   HamDescription ham;
   ham.name = name;
+  std::vector<RegisterValues> values;
   forEachUnique(
       file, node, [&](const std::string& key, const YAML::Node& keyNode, const YAML::Node& value) {
         if (key == "registers") {
@@ -92,11 +168,7 @@ HamDescription readHam(const std::string& file, const std::string& name, const Y
         } else if (key == "persistent") {
           ham.persistent = scalar<bool>(file, value, "persistent");
         } else if (key == "values") {
-          requireMap(file, value, "register values {address: value}");
-          for (const auto& item : value) {
-            ham.values[scalar<std::uint32_t>(file, item.first, "register address")] =
-                scalar<std::uint8_t>(file, item.second, "register value");
-          }
+          values = registerValues(file, value);
         } else if (key == "stuckBits") {
           requireMap(file, value, "stuck bits {address: {mask, value}}");
           for (const auto& item : value) {
@@ -117,13 +189,7 @@ HamDescription readHam(const std::string& file, const std::string& name, const Y
                   "`: expected registers, persistent, values, stuckBits or ppsCounters");
         }
       });
-  for (const auto& [address, value] : ham.values) {
-    if (address >= ham.registers) {
-      descriptionError(file, node,
-                       fmt::format("register 0x{:x} of {} lies outside its {} registers", address,
-                                   name, ham.registers));
-    }
-  }
+  ham.values = initialContents(file, ham, values);
   return ham;
 }
 
@@ -241,8 +307,8 @@ void install(const PlatformDescription& description, Corral::EntityManager& data
     const auto file = ham.persistent ? registerDirectory / (ham.name + ".regs") : "";
     const bool fresh = file.empty() || !std::filesystem::exists(file);
     auto bank = Kel::makePtr<Fru::SimRegisterBank>(ham.name, ham.registers, file);
-    if (fresh) {
-      for (const auto& [address, value] : ham.values) bank->poke(address, value);
+    for (std::uint32_t address = 0; fresh && address < ham.values.size(); ++address) {
+      if (ham.values[address] != 0) bank->poke(address, ham.values[address]);
     }
     for (const auto& [address, bits] : ham.stuckBits) {
       bank->stuckBitsIs(address, bits.first, bits.second);

@@ -15,10 +15,10 @@ namespace velaclockd {
 
 // A simulated register bank of the hardware section.
 struct HamDescription {
-  Kel::String name;               // a safe file name: it names the bank's register file
-  std::uint32_t registers = 256;  // addresses 0 to registers-1, at most 1 MiB of them
-  bool persistent = false;        // kept in a file, so it survives a restart of velaclockd
-  std::map<std::uint32_t, std::uint8_t> values;  // initial contents of a new bank
+  Kel::String name;                  // a safe file name: it names the bank's register file
+  std::uint32_t registers = 256;     // addresses 0 to registers-1, at most 1 MiB of them
+  bool persistent = false;           // kept in a file, so it survives a restart of velaclockd
+  std::vector<std::uint8_t> values;  // initial contents of a new bank by address (zero beyond)
   std::map<std::uint32_t, std::pair<std::uint8_t, std::uint8_t>> stuckBits;  // mask, value
   std::vector<std::uint32_t> ppsCounters;  // 16-bit PPS counter registers
 };
@@ -33,8 +33,10 @@ struct GpoDescription {
 //   entities:
 //     <path>: {type: <entity type>, <attribute>: <value>, <collection>: {<key>: {...}}}
 //   hardware:
-//     hams: {<ham name>: {registers: N, persistent: bool, values: {addr: value},
+//     hams: {<ham name>: {registers: N, persistent: bool, values: <values>,
 //                          stuckBits: {addr: {mask: m, value: v}}, ppsCounters: [addr]}}
+//       <values>: {addr: value, ...}, or runs (as a save writes them):
+//                 [[addr, count, value], [addr, "hex bytes"], ...]
 //     gpo:  {<line name>: {asserted: bool}}
 // Ham and line names are letters, digits, '_', '.' and '-', not starting with '.'. Anchors and
 // aliases are refused, and the whole text is at most maxDescriptionBytes (DescriptionText.h).

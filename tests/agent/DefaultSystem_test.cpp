@@ -3,39 +3,59 @@
 #include "Fru/SimRegisterBank.h"
 #include "Kel/VirtualTime.h"
 #include "VelaClock/ClockMux.h"
-#include "VelaClock/VelaClockCommonFunctions.h"
 #include "agent/AgentFixture.h"
 #include "support/DefaultSystem.h"
 
-// The shipped default system: the agent mirrors its muxes, and a two-level route through two
-// muxes that share one control register is programmed farthest first, each keeping the other's
-// bits.
-TEST(DefaultSystem, RoutesThroughTwoMuxesSharingARegister) {
+namespace {
+Kel::Ptr<Fru::SimRegisterBank> muxRegisters() {
+  return Kel::dynamicPtrCast<Fru::SimRegisterBank>(Fru::describedHamImpl("IntelGpioHam"));
+}
+}  // namespace
+
+// Over the shipped default system: a fresh start programs only the PPS input port's route; a
+// sink's wanted source filed before the agent started (as a restart loads it) is routed once the
+// mounts are complete; route --apply programs a route again that the registers lost, and refuses
+// a mux named as a source.
+TEST(DefaultSystem, FiledSourcesAreRoutedAtStartAndApplyRepairsALostRoute) {
   Kel::VirtualTime time;
   unsetenv("SIMULATION_VMID");
   VelaClockAgent::clockMuxHamImpl.reset();
   VelaClockAgent::clockMuxHam.reset();
-  DefaultSystem system("default");
-  const auto& agent = system.agent;
+  {
+    DefaultSystem fresh("fresh");
+    muxRegisters()->recordingIs(true);
+    time.settle();
+    std::vector<std::uint32_t> written;
+    for (const auto& access : muxRegisters()->accesses()) {
+      if (access.operation == Fru::SimRegisterBank::Operation::write8) {
+        written.push_back(access.address);
+      }
+    }
+    EXPECT_EQ(written, std::vector<std::uint32_t>{0x10});  // fpga1/pps-in1 <- pps-in1
+  }
+  VelaClockAgent::clockMuxHamImpl.reset();
+  VelaClockAgent::clockMuxHam.reset();
+
+  DefaultSystem system("restarted");
+  const auto wanted = Kel::dynamicPtrCast<Hardware::Freq::SinkCliConfigDir>(
+      system.database->storedEntity("hardware/freq/sink/cliConfig/FixedSystem"));
+  wanted->cliConfigIs("fpga1/ref-clk")->sourceNameIs("system/gps1-10m");
   time.settle();
+  const auto& agent = *system.agent;
+  EXPECT_EQ(muxRegisters()->peek(0x21), 0x02);  // fpgaRefMux: system/gps1-10m
+  EXPECT_EQ(agent.freqSinkStatusDir()->sinkStatus("fpga1/ref-clk")->sourceName(),
+            "system/gps1-10m");
 
-  const auto statusDir = agent->muxStatusDir();
-  ASSERT_NE(statusDir, nullptr);
-  EXPECT_EQ(statusDir->muxStatus().size(), agent->muxConfigDir()->muxConfig().size());
-  const auto bank =
-      Kel::dynamicPtrCast<Fru::SimRegisterBank>(Fru::describedHamImpl("IntelGpioHam"));
-  ASSERT_NE(bank, nullptr);
-  EXPECT_EQ(VelaClockAgent::clockMuxHamImpl, bank);
-  ASSERT_EQ(bank->peek(0x20), 0x01);  // asicRefMux selects system/ocxo1, synceMux nothing yet
+  muxRegisters()->poke(0x21, 0x01);  // behind the agent's back
+  EXPECT_EQ(VelaClockAgent::Agent::applyRoute(*system.agent, "fpga1/ref-clk", "system/gps1-10m"),
+            "");
+  EXPECT_EQ(muxRegisters()->peek(0x21), 0x02);
+  EXPECT_EQ(agent.freqSinkDirMonitorSm()->extra().counters.routesDone, 2U);
 
-  CapturedTrace trace("VelaClockAgent/0");
-  EXPECT_TRUE(VelaClockAgent::setupMuxesForSink("asic1/ref-clk", "port1/rx-clk",
-                                                agent->muxConfigDir(), statusDir));
-  EXPECT_EQ(bank->peek(0x20), 0x12);  // synceMux: port1/rx-clk (0x10); asicRefMux: synceMux (0x2)
-  EXPECT_EQ(statusDir->muxStatus("synceMux")->sourceSelect(), "port1/rx-clk");
-  EXPECT_EQ(statusDir->muxStatus("asicRefMux")->sourceSelect(), "synceMux");
-  EXPECT_EQ(trace.count("new setting is found to be as expected"), 2u);
-
+  EXPECT_NE(VelaClockAgent::Agent::planRoute(*system.database, "asic1/pps-in", "fpgaPpsMux")
+                .failure.find("is a mux"),
+            std::string::npos);
+  EXPECT_NE(VelaClockAgent::Agent::applyRoute(*system.agent, "no/sink", "system/ocxo1"), "");
   system.agent.reset();
   VelaClockAgent::clockMuxHamImpl.reset();
   VelaClockAgent::clockMuxHam.reset();

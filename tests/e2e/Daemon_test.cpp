@@ -82,7 +82,8 @@ TEST(Daemon, ServesTheDefaultSystemAndTearsDownInOrder) {
 }
 
 // What `save` writes loads back: a second daemon on it shows every entity as the first did (a
-// status its agent rebuilds is saved empty and rebuilt), on a copy of the registers.
+// status its agent rebuilds is saved empty and rebuilt), and routes the sources the first had
+// chosen, though its registers are back at their power-on values.
 TEST(Daemon, WhatSaveWritesLoadsBackAndCheckTellsGoodFromBad) {
   Instance instance;
   Daemon first = instance.daemon();
@@ -90,6 +91,11 @@ TEST(Daemon, WhatSaveWritesLoadsBackAndCheckTellsGoodFromBad) {
   ASSERT_EQ(instance
                 .ctl({"set", "hardware/freq/source/cliConfig/FixedSystem", "cliConfig",
                       "system/ocxo1", "adjustmentPpb=1e-40", "configImageFile=a \"b\".bin"})
+                .status,
+            0);
+  ASSERT_EQ(instance
+                .ctl({"set", "hardware/freq/sink/cliConfig/FixedSystem", "cliConfig",
+                      "fpga1/ref-clk", "sourceName=system/gps1-10m"})
                 .status,
             0);
   const auto saved = instance.runtime() / "saved.yaml";
@@ -107,10 +113,26 @@ TEST(Daemon, WhatSaveWritesLoadsBackAndCheckTellsGoodFromBad) {
   EXPECT_NE(bad.err.find("bad.yaml:1:24: unknown entity type `Nope`"), std::string::npos)
       << bad.err;
 
-  // Another instance, so that the registers come from the saved values, not the register file.
+  // Another instance, as after a power cycle: its register file holds the power-on values.
   Instance other;
+  const auto registerFiles = other.runtime() / "velaclock" / other.name();
+  std::filesystem::create_directories(registerFiles);
+  for (const auto& directory : {registerFiles.parent_path(), registerFiles}) {
+    std::filesystem::permissions(directory, std::filesystem::perms::owner_all);
+  }
+  std::string powerOn(256, '\0');
+  powerOn[0x10] = 0x02;
+  powerOn[0x11] = powerOn[0x20] = powerOn[0x21] = 0x01;
+  std::ofstream(registerFiles / "IntelGpioHam.regs", std::ios::binary) << powerOn;
   Daemon second = other.daemon({"--platform", saved.string()});
   ASSERT_TRUE(second.ready()) << second.errors();
+  const Json sinks = Json::parse(other.ctl({"show", "sinks", "--json"}).out);
+  for (const Json& sink : sinks) {
+    EXPECT_EQ(sink["ok"], "yes") << sink.dump();
+    if (sink["sink"] == "fpga1/ref-clk") {
+      EXPECT_EQ(sink["carries"], "system/gps1-10m");
+    }
+  }
   for (const auto& [path, text] : shown) {
     // What the agent rebuilds at start follows the configuration, not what it was before: the
     // settings loaded reach status at the next walk, as after any start.

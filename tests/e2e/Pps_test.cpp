@@ -142,3 +142,23 @@ TEST_F(Pps, TheAgentsStateIsReadOnly) {
   EXPECT_EQ(badFault.status, 2);
   EXPECT_TRUE(waiter()["initialized"] == true);
 }
+
+// Following the edges, the operator is told when the writer goes, and sees edges again once it
+// is back.
+TEST_F(Pps, FollowingSaysWhenTheWriterIsGoneThenResumes) {
+  Background follow({VELACLOCKCTL, "--instance", instance.name(), "pps", "--follow"},
+                    instance.environment());
+  EXPECT_EQ(follow.nextLine().rfind("edge ", 0), 0U);
+  EXPECT_EQ(daemon.stop(), 0);
+  std::string line;
+  do {
+    line = follow.nextLine();
+  } while (line.rfind("edge ", 0) == 0);
+  EXPECT_NE(line.find("the writer is gone"), std::string::npos) << line;
+  Daemon again = instance.daemon();
+  ASSERT_TRUE(again.ready()) << again.errors();
+  do {  // until the new writer's first edge, it may say the old one is stale
+    line = follow.nextLine();
+  } while (!line.empty() && line.rfind("edge ", 0) != 0);
+  EXPECT_EQ(line.rfind("edge ", 0), 0U) << line;
+}

@@ -1,6 +1,7 @@
 #include "e2e/Process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,6 +99,10 @@ Daemon::~Daemon() {
   if (pid_ > 0 && status_ < 0) stop();
 }
 
+void Daemon::signal(int signal) const {
+  if (pid_ > 0 && status_ < 0) kill(pid_, signal);
+}
+
 int Daemon::stop() {
   if (status_ < 0 && pid_ > 0) kill(pid_, SIGTERM);
   return wait();
@@ -114,6 +119,38 @@ int Daemon::wait() {
 
 std::string Daemon::errors() const {
   return readFile(scratch_.path() / "err");
+}
+
+Background::Background(const std::vector<std::string>& argv, const Environment& environment) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return;
+  pid_ = spawn(argv, environment, pipeFds[1], STDERR_FILENO);
+  close(pipeFds[1]);
+  out_ = pipeFds[0];
+}
+
+Background::~Background() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0) close(out_);
+}
+
+std::string Background::nextLine() {
+  for (;;) {
+    if (const auto end = buffer_.find('\n'); end != std::string::npos) {
+      std::string line = buffer_.substr(0, end);
+      buffer_.erase(0, end + 1);
+      return line;
+    }
+    pollfd ready{out_, POLLIN, 0};
+    char chunk[4096];
+    if (poll(&ready, 1, 15000) != 1) return "";
+    const ssize_t n = read(out_, chunk, sizeof chunk);
+    if (n <= 0) return "";
+    buffer_.append(chunk, static_cast<std::size_t>(n));
+  }
 }
 
 namespace {

@@ -48,6 +48,8 @@ class Daemon {
   Daemon& operator=(const Daemon&) = delete;
 
   bool ready() const { return ready_; }
+  // Sends `signal` and goes on.
+  void signal(int signal) const;
   // SIGTERM, then the exit status.
   int stop();
   // Waits for an exit that is coming anyway (a refused start); returns the exit status.
@@ -60,6 +62,23 @@ class Daemon {
   int status_ = -1;
   bool ready_ = false;
   ScratchDirectory scratch_;
+};
+
+// A program left running in the background, its standard output read line by line; killed with
+// the object.
+class Background {
+ public:
+  Background(const std::vector<std::string>& argv, const Environment& environment);
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  // The next line it prints, or "" when none comes within a generous while.
+  std::string nextLine();
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  std::string buffer_;
 };
 
 // The test's instance: a unique name, a runtime directory and the environment that points

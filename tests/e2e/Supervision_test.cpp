@@ -4,7 +4,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "e2e/Process.h"
@@ -32,6 +34,17 @@ class NotifySocket {
     char buffer[4096];
     const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "";
+  }
+  // Fills the socket's queue, as a manager that stopped reading would let it fill.
+  void fill() const {
+    const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+    while (sendto(sender, "X", 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+           1) {
+    }
+    close(sender);
   }
   // The next datagram that is not a watchdog pet.
   std::string nextNotPet() {
@@ -83,4 +96,39 @@ TEST(Supervision, FailedMountsAreReportedAndNeverReady) {
       << status;
   EXPECT_EQ(daemon.stop(), 0);
   EXPECT_EQ(notify.next(), "STOPPING=1");
+}
+
+// logrotate's SIGHUP reopens the trace file and changes nothing else; SIGUSR1 and SIGUSR2 are
+// ignored; SIGTERM still ends the daemon in order.
+TEST(Supervision, RotationAndUserSignalsLeaveTheServiceRunning) {
+  Instance instance;
+  const auto traces = instance.runtime() / "velaclockd.trace";
+  Daemon daemon =
+      instance.daemon({"--trace", "VelaClockAgent/0"}, {{"TRACEFILE", traces.string()}});
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  std::filesystem::rename(traces, traces.string() + ".1");
+  for (const int signal : {SIGHUP, SIGUSR1, SIGUSR2}) daemon.signal(signal);
+  EXPECT_EQ(instance.ctl({"paths"}).status, 0);  // served after the signals were taken
+  EXPECT_EQ(instance
+                .ctl({"set", "hardware/freq/sink/cliConfig/FixedSystem", "cliConfig",
+                      "fpga1/ref-clk", "sourceName=system/gps1-10m"})
+                .status,
+            0);
+  EXPECT_NE(readFile(traces).find("setupMuxesForSink"), std::string::npos);
+  EXPECT_EQ(daemon.stop(), 0);
+  EXPECT_FALSE(std::filesystem::exists(instance.socket()));
+}
+
+// A service manager that stops reading, with a watchdog of 2 ms, never stops the daemon: it keeps
+// answering and stops on SIGTERM.
+TEST(Supervision, AManagerThatStopsReadingNeverHoldsTheDaemon) {
+  Instance instance;
+  NotifySocket notify(instance.runtime() / "notify");
+  ASSERT_TRUE(notify.bound());
+  notify.fill();
+  Daemon daemon =
+      instance.daemon({}, {{"NOTIFY_SOCKET", notify.path().string()}, {"WATCHDOG_USEC", "2000"}});
+  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  EXPECT_EQ(instance.ctl({"paths"}).status, 0);
+  EXPECT_EQ(daemon.stop(), 0);
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "Kel/Activity.h"
 #include "Kel/VirtualTime.h"
@@ -90,7 +91,9 @@ class ControlServerTest : public ::testing::Test {
   void start(velaclockd::ControlLimits limits = {}) {
     server = std::make_unique<velaclockd::ControlServer>(
         directory / "control.sock",
-        [this](const Json& request, velaclockd::Connection&) { return handle(request); },
+        [this](const Json& request, velaclockd::Connection& connection) {
+          return handle(request, connection);
+        },
         Kel::ActivityFacility::manager(), limits);
   }
   std::unique_ptr<TestClient> connect() {
@@ -101,11 +104,40 @@ class ControlServerTest : public ::testing::Test {
     for (int turn = 0; turn < 8; ++turn) Kel::ActivityFacility::manager().turn(false);
   }
 
+  // A stream that counts the streams alive and, when drained, pushes what is left of linesToSend.
+  struct TestStream : velaclockd::Stream {
+    TestStream(ControlServerTest& test, velaclockd::Connection& connection)
+        : test(test), connection(connection) {
+      ++test.streams;
+    }
+    ~TestStream() override { --test.streams; }
+    void drained() override {
+      while (test.linesToSend > 0 && connection.push({{"line", std::string(1000, 'z')}})) {
+        --test.linesToSend;
+      }
+    }
+    ControlServerTest& test;
+    velaclockd::Connection& connection;
+  };
+  // A reply made later, when the test says so.
+  struct LaterReply : velaclockd::PendingReply {};
+
   // Echoes the request's id; "big" adds `bytes` of text, "latin1" text that is not UTF-8 and
-  // "throw" fails with such text.
-  nlohmann::ordered_json handle(const Json& request) {
+  // "throw" fails with such text; "watch" makes a TestStream, "later" a reply the test makes.
+  std::optional<nlohmann::ordered_json> handle(const Json& request,
+                                               velaclockd::Connection& connection) {
     ++handled;
     const std::string op = request.value("op", "");
+    if (op == "watch") {
+      connection.streamIs(std::make_unique<TestStream>(*this, connection));
+      streamConnection = &connection;
+      return nlohmann::ordered_json{{"ok", true}};
+    }
+    if (op == "later") {
+      connection.replyLater(std::make_unique<LaterReply>());
+      later = &connection;
+      return std::nullopt;
+    }
     if (op == "throw") throw std::runtime_error("bad \xff byte");
     nlohmann::ordered_json reply{{"ok", true}, {"id", request.value("id", -1)}};
     if (op == "big") reply["data"] = std::string(request.value("bytes", 0U), 'x');
@@ -117,6 +149,10 @@ class ControlServerTest : public ::testing::Test {
   std::filesystem::path directory;
   std::unique_ptr<velaclockd::ControlServer> server;
   int handled = 0;
+  int streams = 0;
+  int linesToSend = 0;
+  velaclockd::Connection* streamConnection = nullptr;
+  velaclockd::Connection* later = nullptr;
 };
 
 TEST_F(ControlServerTest, AClientThatDoesNotReadIsNeitherAnsweredNorReadPastTheCap) {
@@ -157,32 +193,37 @@ TEST_F(ControlServerTest, AHalfClosedClientIsAnsweredThenClosed) {
   EXPECT_TRUE(client->ended());
 }
 
-TEST_F(ControlServerTest, IdleClientsAreDroppedOnTheActivityClock) {
+TEST_F(ControlServerTest, IdleClientsAndUnendingRequestsAreDroppedOnTheActivityClock) {
   start();
   const Kel::Seconds t0 = time.now();
   auto quiet = connect();
   auto partial = connect();
   auto busy = connect();
-  partial->send("{\"op\":\"echo\"");
+  partial->send("{\"op\":");
   serveTurns();
+  time.runUntil(t0 + 1.5);
+  partial->send("\"echo\"");  // more bytes, but the line still has not ended
+  serveTurns();
+  time.runUntil(t0 + 1.9);
+  EXPECT_TRUE(partial->lines().empty());
+  time.runUntil(t0 + velaclock::requestSeconds);
+  auto lines = partial->lines();
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_NE(errorOf(lines[0]).find("not complete within 2 s"), std::string::npos) << lines[0];
+  EXPECT_TRUE(partial->ended());
+
   time.runUntil(t0 + 20);
   busy->send("{\"op\":\"echo\",\"id\":3}\n");
   serveTurns();
   EXPECT_EQ(busy->lines().size(), 1U);
-
   time.runUntil(t0 + 29.9);
-  serveTurns();
-  for (auto* client : {quiet.get(), partial.get(), busy.get()}) {
-    EXPECT_TRUE(client->lines().empty());
-    EXPECT_FALSE(client->ended());
-  }
+  EXPECT_TRUE(quiet->lines().empty());
+  EXPECT_FALSE(quiet->ended());
   time.runUntil(t0 + velaclock::idleSeconds);
-  for (auto* client : {quiet.get(), partial.get()}) {
-    const auto lines = client->lines();
-    ASSERT_EQ(lines.size(), 1U);
-    EXPECT_NE(errorOf(lines[0]).find("idle for 30 s"), std::string::npos) << lines[0];
-    EXPECT_TRUE(client->ended());
-  }
+  lines = quiet->lines();
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_NE(errorOf(lines[0]).find("idle for 30 s"), std::string::npos) << lines[0];
+  EXPECT_TRUE(quiet->ended());
   busy->lines();
   EXPECT_FALSE(busy->ended());
   time.runUntil(t0 + 20 + velaclock::idleSeconds);
@@ -190,52 +231,118 @@ TEST_F(ControlServerTest, IdleClientsAreDroppedOnTheActivityClock) {
   EXPECT_TRUE(busy->ended());
 }
 
-TEST_F(ControlServerTest, AFullTableEvictsTheQuietestClientWithNothingInFlight) {
+// A newcomer to a full table takes the slot of the client quiet longest (and for a second at
+// least), else of the one holding an incomplete request line longest; a client in the middle of
+// a command keeps its slot, and the newcomer is told to try again. Whoever is sent away may.
+TEST_F(ControlServerTest, ANewcomerTakesTheSlotOfAnIdleOrStrayClientNeverOneMidCommand) {
   velaclockd::ControlLimits limits;
-  limits.maxClients = 3;
+  limits.maxClients = 2;
   start(limits);
   const Kel::Seconds t0 = time.now();
-  auto quietest = connect();
-  auto answered = connect();
-  auto partial = connect();
+  auto commanding = connect();
+  auto stray = connect();
+  stray->send("{");
   serveTurns();
-  time.runUntil(t0 + 1);
-  partial->send("{");  // in flight: never evicted
-  time.runUntil(t0 + 5);
-  answered->send("{\"op\":\"echo\"}\n");
+  time.runUntil(t0 + 0.5);
+  commanding->send("{\"op\":\"echo\"}\n");
   serveTurns();
-  ASSERT_EQ(answered->lines().size(), 1U);
+  ASSERT_EQ(commanding->lines().size(), 1U);
 
-  time.runUntil(t0 + 10);
-  auto newcomer = connect();
+  auto first = connect();  // the stray partial line has waited longest
   serveTurns();
-  auto lines = quietest->lines();
+  auto lines = stray->lines();
   ASSERT_EQ(lines.size(), 1U);
   EXPECT_NE(errorOf(lines[0]).find("closed to let a new client in"), std::string::npos);
-  EXPECT_TRUE(quietest->ended());
-  newcomer->send("{\"op\":\"echo\",\"id\":4}\n");
-  serveTurns();
-  ASSERT_EQ(newcomer->lines().size(), 1U);
+  EXPECT_TRUE(Json::parse(lines[0])["retry"]);
+  EXPECT_TRUE(stray->ended());
 
-  auto second = connect();  // `answered` (t0 + 5) is now quieter than `newcomer` (t0 + 10)
+  time.runUntil(t0 + 1.0);
+  first->send("{\"op\":\"echo\"}\n");
   serveTurns();
-  answered->lines();
-  EXPECT_TRUE(answered->ended());
-  EXPECT_FALSE(newcomer->ended());
-
-  newcomer->send("{");
-  second->send("{");
+  auto second = connect();  // both between requests: neither is quiet for a second yet
   serveTurns();
-  auto refused = connect();  // nobody can make room
-  serveTurns();
-  lines = refused->lines();
+  lines = second->lines();
   ASSERT_EQ(lines.size(), 1U);
   EXPECT_NE(errorOf(lines[0]).find("too many clients"), std::string::npos) << lines[0];
-  EXPECT_TRUE(refused->ended());
-  for (auto* client : {partial.get(), newcomer.get(), second.get()}) {
+  EXPECT_TRUE(Json::parse(lines[0])["retry"]);
+  EXPECT_TRUE(second->ended());
+  for (auto* client : {commanding.get(), first.get()}) {
     client->lines();
     EXPECT_FALSE(client->ended());
   }
+
+  time.runUntil(t0 + 1.6);
+  auto third = connect();  // `commanding` is quiet for over a second now
+  serveTurns();
+  commanding->lines();
+  EXPECT_TRUE(commanding->ended());
+  third->send("{\"op\":\"echo\",\"id\":4}\n");
+  serveTurns();
+  EXPECT_EQ(third->lines().size(), 1U);
+}
+
+// Ctrl-C on a watcher closes its connection for good: its stream, slot and descriptor go at once.
+TEST_F(ControlServerTest, AWatcherThatHangsUpIsGoneAtOnceWithItsSlot) {
+  velaclockd::ControlLimits limits;
+  limits.maxClients = 3;  // two streams at the most
+  start(limits);
+  auto first = connect();
+  auto second = connect();
+  first->send("{\"op\":\"watch\"}\n");
+  second->send("{\"op\":\"watch\"}\n");
+  serveTurns();
+  EXPECT_EQ(streams, 2);
+  EXPECT_EQ(first->lines().size(), 1U);  // as velaclockctl does: the reply taken, nothing left
+  first.reset();
+  serveTurns();
+  EXPECT_EQ(streams, 1);
+  auto third = connect();
+  third->send("{\"op\":\"watch\"}\n");
+  serveTurns();
+  EXPECT_EQ(streams, 2);
+}
+
+// A stream whose lines are refused is told when there is room again, even when what it then sends
+// leaves the socket at once and no wake-up for writing is to come.
+TEST_F(ControlServerTest, AStreamThatCaughtUpIsNeverLeftWaiting) {
+  velaclockd::ControlLimits limits;
+  limits.maxStreamQueue = 4096;
+  start(limits);
+  auto watcher = connect();
+  watcher->send("{\"op\":\"watch\"}\n");
+  serveTurns();
+  ASSERT_EQ(watcher->lines().size(), 1U);
+  int pushed = 0;
+  while (streamConnection->push({{"line", std::string(1000, 'z')}})) ++pushed;
+  linesToSend = 40;  // ten times what the queue holds, all sent once room comes
+  std::size_t received = 0;
+  for (int round = 0; round < 20; ++round) {
+    serveTurns();
+    received += watcher->lines().size();
+  }
+  EXPECT_EQ(received, std::size_t(pushed) + 40);
+}
+
+// A reply made over several turns (a save) holds back only its own client's next requests.
+TEST_F(ControlServerTest, AReplyMadeLaterHoldsBackOnlyItsClientsNextRequests) {
+  start();
+  auto saving = connect();
+  auto other = connect();
+  saving->send("{\"op\":\"later\"}\n{\"op\":\"echo\",\"id\":2}\n");
+  serveTurns();
+  other->send("{\"op\":\"echo\",\"id\":3}\n");
+  serveTurns();
+  EXPECT_EQ(other->lines().size(), 1U);
+  time.runUntil(time.now() + 2 * velaclock::idleSeconds);  // waiting is not idling
+  EXPECT_TRUE(saving->lines().empty());
+  ASSERT_NE(later, nullptr);
+  later->replyIs("{\"ok\":true,\"id\":1}\n");
+  serveTurns();
+  const auto lines = saving->lines();
+  ASSERT_EQ(lines.size(), 2U);
+  EXPECT_EQ(Json::parse(lines[0])["id"], 1);
+  EXPECT_EQ(Json::parse(lines[1])["id"], 2);
+  EXPECT_FALSE(saving->ended());
 }
 
 TEST_F(ControlServerTest, RepliesStayValidUtf8AndAFailingHandlerGetsAnErrorReply) {

@@ -81,6 +81,23 @@ TEST(DescriptionLoader, RegisterBanksAreBoundedAndNamesStayInTheirDirectory) {
     });
   }
   EXPECT_EQ(refusal("hardware:\n  hams:\n    Intel-Gpio_Ham.0: {persistent: true}\n"), "");
+
+  // Register values as runs, as a save writes them: each one inside the bank, and whole.
+  const std::string bank = "hardware:\n  hams:\n    H: {registers: 256, values: ";
+  const std::string run = "expected a run [address, count, value] or [address, \"hex bytes\"]";
+  expectRefused({
+      {bank + "[[0x10]]}\n", "d.yaml:3:34: " + run},
+      {bank + "[[0x10, 12]]}\n", "d.yaml:3:41: " + run},  // a count without its value
+      {bank + "[[0x10, \"0g\"]]}\n", "d.yaml:3:41: expected register values as pairs of hex"},
+      {bank + "[[0x10, \"123\"]]}\n", "d.yaml:3:41: expected register values as pairs of hex"},
+      {bank + "[[0x10, 0, 1]]}\n", "d.yaml:3:41: register count: expected 1 to 1048576"},
+      {bank + "[[0xfe, 4, 1]]}\n", "d.yaml:3:34: register 0x100 of H lies outside its 256"},
+      {bank + "{0x100: 1}}\n", "d.yaml:3:34: register 0x100 of H lies outside its 256"},
+  });
+  const auto loaded = parsePlatformDescription(
+      bank + "[[0xfc, 2, 7], [0xfe, \"0809\"], [0xfc, \"01\"]]}\n", "d.yaml", nullptr);
+  EXPECT_EQ(loaded.hams.at(0).values.at(0xfc), 0x01);  // a later run wins
+  EXPECT_EQ(loaded.hams.at(0).values.at(0xff), 0x09);
 }
 
 // Such fields load as given, as the registers work that way; each is told once, with its place.

@@ -39,3 +39,10 @@ struct RoutePlan {
 using CAgentRoutePlanner = Clock::Mux::RoutePlan (*)(const Corral::EntityManager& database,
                                                      const Kel::String& sink,
                                                      const Kel::String& source);
+
+class CAgent;
+// Such an agent may also export, under the C name `kelAgentRouteApplier`, how `agent` makes
+// `source` the wanted source of `sink`, routing it even when it already is (to repair a route the
+// hardware lost). Returns why it cannot, or "" once done.
+using CAgentRouteApplier = std::string (*)(CAgent& agent, const Kel::String& sink,
+                                           const Kel::String& source);

@@ -1,0 +1,82 @@
+// Supervision on virtual time against a stand-in for systemd's notification socket.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "Kel/VirtualTime.h"
+#include "host/Supervision.h"
+
+namespace {
+
+// The service manager's end: it reads only when the test says so.
+class Manager {
+ public:
+  Manager()
+      : path_(std::filesystem::temp_directory_path() /
+              ("velaclock-notify-" + std::to_string(getpid()))),
+        fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
+    std::filesystem::remove(path_);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    setenv("NOTIFY_SOCKET", path_.c_str(), 1);
+  }
+  ~Manager() {
+    unsetenv("NOTIFY_SOCKET");
+    close(fd_);
+    std::filesystem::remove(path_);
+  }
+  // The messages waiting, oldest first.
+  std::vector<std::string> read() {
+    std::vector<std::string> messages;
+    char buffer[512];
+    for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, 0)) > 0;) {
+      messages.emplace_back(buffer, static_cast<std::size_t>(n));
+    }
+    return messages;
+  }
+
+ private:
+  std::filesystem::path path_;
+  int fd_;
+};
+
+}  // namespace
+
+// A manager that stops reading never holds up the loop: pets that find its queue full are dropped,
+// the ready message is sent again until it goes. However short the watchdog asked for (2 ms),
+// pets come ten times a second at the most.
+TEST(Supervision, NothingWaitsForTheManagerAndPetsComeTenTimesASecondAtMost) {
+  Kel::VirtualTime time;
+  Manager manager;
+  setenv("WATCHDOG_USEC", "2000", 1);
+  unsetenv("WATCHDOG_PID");
+  {
+    velaclockd::Supervision supervision;
+    time.runFor(5.0);  // the manager's queue fills up: each further pet would have to wait
+    supervision.readyIs("up");
+    time.runFor(1.0);
+    manager.read();
+    time.runFor(0.15);
+    const auto late = manager.read();
+    ASSERT_FALSE(late.empty());
+    EXPECT_EQ(late.front(), "READY=1\nSTATUS=up");
+
+    int pets = 0;
+    for (int step = 0; step < 10; ++step) {
+      time.runFor(0.1);
+      for (const std::string& message : manager.read()) pets += message == "WATCHDOG=1";
+    }
+    EXPECT_GE(pets, 9);
+    EXPECT_LE(pets, 11);
+  }
+  unsetenv("WATCHDOG_USEC");
+}
