@@ -34,9 +34,11 @@ constexpr bool isPpsEdge(std::uint16_t count, std::uint32_t lastTimeSinceEdge) {
 // the fraction's nanoseconds (truncated). A time before the epoch (or NaN) gives 0.
 std::uint64_t utcNanoseconds(Kel::Seconds utc);
 
-// The time of the edge that a count of milliseconds read at `pollTimestamp` (ns) points back to.
+// The time of the edge that a count of milliseconds read at `pollTimestamp` (ns) points back to;
+// 0, not a wrapped huge time, when the poll is earlier than that (a wall clock before 1970).
 constexpr std::uint64_t edgeTimestamp(std::uint64_t pollTimestamp, std::uint16_t count) {
-  return pollTimestamp - std::uint64_t{count} * 1000000U;
+  const std::uint64_t sinceEdge = std::uint64_t{count} * 1000000U;
+  return pollTimestamp < sinceEdge ? 0 : pollTimestamp - sinceEdge;
 }
 
 // From `t0` to `t1` (s) in whole microseconds, rounded to the nearest (halves away from zero). A

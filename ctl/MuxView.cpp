@@ -46,7 +46,9 @@ std::optional<std::uint8_t> MuxView::registerNow(const std::string& name) const 
 
 std::string MuxView::selects(const std::string& name) const {
   if (const auto value = registerNow(name)) return decodedSource(objectAt(muxes_, name), *value);
-  return stringAt(objectAt(status_, name), "sourceSelect").value_or("-");
+  // A mux never switched has an empty selection: nothing, as everywhere else.
+  const auto selected = stringAt(objectAt(status_, name), "sourceSelect");
+  return selected && !selected->empty() ? *selected : "-";
 }
 
 MuxView::Chain MuxView::chain(const std::string& sink) const {

@@ -106,31 +106,48 @@ std::string instanceLockName(uid_t uid, const std::string& instance) {
   return name;
 }
 
-InstanceLock::InstanceLock(const std::string& instance) {
-  const std::string name = instanceLockName(geteuid(), instance);
-  fd_ = shm_open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd_ < 0) {
-    throw InstanceError("cannot open the instance lock " + name + ": " + std::strerror(errno));
-  }
-  struct stat st {};
-  if (fstat(fd_, &st) < 0) {
-    const int error = errno;
-    close(fd_);
-    throw InstanceError("cannot check the instance lock " + name + ": " + std::strerror(error));
-  }
-  // Made by someone else under our name: whoever can unlock it could let a second daemon in.
-  if (st.st_uid != geteuid()) {
-    close(fd_);
-    throw InstanceError("the instance lock " + name + " belongs to user " +
-                        std::to_string(st.st_uid) + ", not to this one");
-  }
-  if (flock(fd_, LOCK_EX | LOCK_NB) < 0) {
-    close(fd_);
-    throw InstanceTaken("another velaclockd already serves this instance (lock " + name + ")");
+InstanceLock::InstanceLock(const std::string& instance)
+    : name_(instanceLockName(geteuid(), instance)) {
+  for (;;) {
+    fd_ = shm_open(name_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      throw InstanceError("cannot open the instance lock " + name_ + ": " + std::strerror(errno));
+    }
+    struct stat st {};
+    if (fstat(fd_, &st) < 0) {
+      const int error = errno;
+      close(fd_);
+      throw InstanceError("cannot check the instance lock " + name_ + ": " + std::strerror(error));
+    }
+    // Made by someone else under our name: whoever can unlock it could let a second daemon in.
+    if (st.st_uid != geteuid()) {
+      close(fd_);
+      throw InstanceError("the instance lock " + name_ + " belongs to user " +
+                          std::to_string(st.st_uid) + ", not to this one");
+    }
+    if (flock(fd_, LOCK_EX | LOCK_NB) < 0) {
+      close(fd_);
+      throw InstanceTaken("another velaclockd already serves this instance (lock " + name_ + ")");
+    }
+    if (stillNamed()) return;
+    close(fd_);  // removed by the daemon that held it, as it stopped: the name is tried again
   }
 }
 
+// Whether the object locked is the one under the lock's name now.
+bool InstanceLock::stillNamed() const {
+  const int named = shm_open(name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
+  if (named < 0) return false;
+  struct stat locked {
+  }, now{};
+  const bool same = fstat(fd_, &locked) == 0 && fstat(named, &now) == 0 &&
+                    locked.st_dev == now.st_dev && locked.st_ino == now.st_ino;
+  close(named);
+  return same;
+}
+
 InstanceLock::~InstanceLock() {
+  shm_unlink(name_.c_str());
   close(fd_);
 }
 

@@ -44,13 +44,17 @@ std::string instanceLockName(uid_t uid, const std::string& instance);
 class InstanceLock {
  public:
   explicit InstanceLock(const std::string& instance);
-  // Unlocks, and leaves the lock object in place: removing it would let a daemon that opened it
-  // just before and one that makes it anew both hold "the" lock.
+  // Removes the lock object, then unlocks it. A daemon that opened it just before finds, once it
+  // holds the lock, that the object is no longer the one under the name, and tries again; so two
+  // never both hold "the" lock. One left by a daemon that died is stale: nobody holds it.
   ~InstanceLock();
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
  private:
+  bool stillNamed() const;
+
+  std::string name_;
   int fd_ = -1;
 };
 

@@ -35,6 +35,7 @@ TEST(PpsPoll, TheDelayTableAndTheEdgeTestAtTheirBounds) {
   EXPECT_FALSE(isPpsEdge(0, 0));  // the first poll, with nothing read before, sees no edge
   EXPECT_TRUE(isPpsEdge(1020, 65535));
   EXPECT_EQ(edgeTimestamp(5000000000, 2), 4998000000u);
+  EXPECT_EQ(edgeTimestamp(1000000, 2), 0u);  // a poll before 1970 plus 2 ms: 0, not wrapped
   EXPECT_EQ(utcNanoseconds(1.5), 1500000000u);
   EXPECT_EQ(utcNanoseconds(-1.0), 0u);
   EXPECT_EQ(durationMicroseconds(10.0, 10.0000025), 3u);  // halves away from zero

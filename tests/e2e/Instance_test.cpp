@@ -59,6 +59,12 @@ TEST(InstanceIdentity, OneDaemonPerUserAndInstanceWhateverItsRuntimeDirectoryOrS
 
   EXPECT_EQ(ppsWriter(instance), writer) << "the running daemon's table was taken over";
   EXPECT_EQ(instance.ctl({"paths"}).status, 0);
+
+  EXPECT_EQ(first.stop(), 0);
+  EXPECT_FALSE(std::filesystem::exists(instance.sharedMemory("lock"))) << "left by a clean stop";
+  std::ofstream(instance.sharedMemory("lock")) << "";  // as a daemon that died leaves it: stale
+  Daemon after = instance.daemon();
+  EXPECT_TRUE(after.ready()) << after.errors();
 }
 
 TEST(InstanceIdentity, TheSocketSaysWhereToTalkAndTheInstanceWhoIsTalkedTo) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,15 @@ TEST(SharedMemReader, NamesSegmentsAfterUserInstanceAndPath) {
   EXPECT_EQ(std::string(name), "/velaclock.0.a.b..x.y.");
   kel_flume_segment_name(name, sizeof name, 4294967295U, "i", "p");
   EXPECT_EQ(std::string(name), "/velaclock.4294967295.i.p");
+  // A dot of a name is not a separator: no two instances and paths share a segment.
+  kel_flume_segment_name(name, sizeof name, 7, "a.b", "c.d/e%");
+  EXPECT_EQ(std::string(name), "/velaclock.7.a%2eb.c%2ed.e%25");
+  std::set<std::string> names;
+  for (const auto& [instance, path] : std::vector<std::pair<const char*, const char*>>{
+           {"a.b", "c"}, {"a", "b/c"}, {"a", "b.c"}, {"a%2eb", "c"}}) {
+    kel_flume_segment_name(name, sizeof name, 7, instance, path);
+    EXPECT_TRUE(names.insert(name).second) << name;
+  }
 
   char small[19] = "unused";
   EXPECT_EQ(kel_flume_segment_name(small, sizeof small, 1000, "main", "p"), 22U);

@@ -5,8 +5,9 @@
  *
  * A table is one POSIX shared-memory segment, named after the writer's identity, its effective
  * user id and instance name, and the table's mount path:
- *     "/velaclock." <uid in decimal> "." <instance> "." <mount path with every '/' replaced by '.'>
- * e.g. "/velaclock.1000.main.ppsWaiter.timestamps", holding
+ *     "/velaclock." <uid in decimal> "." <instance> "." <mount path>
+ * where each '/' of the path is written '.', and a '.' or '%' of the instance or the path "%2e" or
+ * "%25" (see kel_flume_segment_name); e.g. "/velaclock.1000.main.ppsWaiter.timestamps", holding
  *     offset 0                      struct kel_flume_header (KEL_FLUME_HEADER_SIZE bytes)
  *     offset KEL_FLUME_HEADER_SIZE  the latest record (record_size bytes, a multiple of 8)
  * Each write replaces the record. The segment outlives its writer; a writer that starts again
@@ -109,18 +110,31 @@ struct kel_flume_read_info {
 };
 
 /*
+ * The bytes `c` takes in a segment name: '/' separates and becomes '.', so a '.' or a '%' of the
+ * name itself is written "%2e" or "%25"; every other byte is itself. So no two instances and
+ * paths share a name ("a.b" and "a/b" do not). Writes them at `at` unless it is NULL.
+ */
+static inline size_t kel_flume_name_byte(char c, char* at) {
+  const char* text = c == '.' ? "%2e" : c == '%' ? "%25" : NULL;
+  if (!text) {
+    if (at) *at = (char)(c == '/' ? '.' : c);
+    return 1;
+  }
+  if (at) memcpy(at, text, 3);
+  return 3;
+}
+
+/*
  * Writes the segment name of `path` in the instance `instance` of the user `uid` (the writer's
  * effective user id: velaclockd run by another user is another instance) to `out`,
  * NUL-terminated, when it fits in `out_size` bytes. Returns the name's length as snprintf does; a
- * result >= out_size means the name did not fit and nothing was written. A '/' in the instance is
- * replaced too, as a segment name may hold no other.
+ * result >= out_size means the name did not fit and nothing was written. The instance and the
+ * path are written as kel_flume_name_byte says.
  */
 static inline size_t kel_flume_segment_name(char* out, size_t out_size, uid_t uid,
                                             const char* instance, const char* path) {
   static const char prefix[] = "/velaclock.";
   const size_t prefix_length = sizeof prefix - 1;
-  const size_t instance_length = strlen(instance);
-  const size_t path_length = strlen(path);
   char digits[24]; /* the uid's decimal digits, last first */
   size_t digit_count = 0;
   unsigned long long rest = (unsigned long long)uid;
@@ -130,15 +144,17 @@ static inline size_t kel_flume_segment_name(char* out, size_t out_size, uid_t ui
     digits[digit_count++] = (char)('0' + (int)(rest % 10));
     rest /= 10;
   } while (rest != 0);
-  length = prefix_length + digit_count + 1 + instance_length + 1 + path_length;
+  length = prefix_length + digit_count + 2;
+  for (i = 0; instance[i] != '\0'; ++i) length += kel_flume_name_byte(instance[i], NULL);
+  for (i = 0; path[i] != '\0'; ++i) length += kel_flume_name_byte(path[i], NULL);
   if (length >= out_size) return length;
   memcpy(out, prefix, prefix_length);
   at = out + prefix_length;
   while (digit_count > 0) *at++ = digits[--digit_count];
   *at++ = '.';
-  for (i = 0; i < instance_length; ++i) *at++ = (char)(instance[i] == '/' ? '.' : instance[i]);
+  for (i = 0; instance[i] != '\0'; ++i) at += kel_flume_name_byte(instance[i], at);
   *at++ = '.';
-  for (i = 0; i < path_length; ++i) *at++ = (char)(path[i] == '/' ? '.' : path[i]);
+  for (i = 0; path[i] != '\0'; ++i) at += kel_flume_name_byte(path[i], at);
   *at = '\0';
   return length;
 }
