@@ -152,16 +152,10 @@ Kel::Ptr<MuxDirMonitorSm> MuxDirMonitorSm::MuxDirMonitorSmIs(
 
 MuxDirMonitorSm::MuxDirMonitorSm(const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,
                                  const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir)
-    : configDir_(configDir ? Kel::makePtr<KelConfigDir>(this, configDir) : nullptr),
-      statusDir_(statusDir) {
+    : statusDir_(statusDir),
+      configDir_(configDir ? Kel::makePtr<KelConfigDir>(this, configDir) : nullptr) {
   handleMuxConfigDir();
   handleInitialized();
-}
-
-MuxDirMonitorSm::~MuxDirMonitorSm() {
-  retireReactors();
-  statusDir_.reset();
-  configDir_.reset();
 }
 
 Kel::Ptr<const Hardware::ClockMux::MuxConfigDir> MuxDirMonitorSm::configDir() const {

@@ -5,6 +5,7 @@
 #include "Fru/Ham.h"
 #include "Hardware/ClockMux.h"
 #include "Kel/CollectionReactor.h"
+#include "Kel/ReactorSlot.h"
 #include "Kel/TypeBuilder.h"
 
 namespace VelaClockAgent {
@@ -50,7 +51,6 @@ class MuxDirMonitorSm : public Kel::StateMachine {
       const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir);
   MuxDirMonitorSm(const Kel::Ptr<const Hardware::ClockMux::MuxConfigDir>& configDir,
                   const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& statusDir);
-  ~MuxDirMonitorSm() override;
   const Kel::TypeInfo& fwkType() const override;
 
   // The whole-directory pass, run once at construction.
@@ -70,9 +70,9 @@ class MuxDirMonitorSm : public Kel::StateMachine {
   static void kelDescribe(Kel::TypeBuilder<MuxDirMonitorSm>& builder);
 
  private:
-  Kel::Ptr<KelConfigDir> configDir_;
   Kel::Ptr<Hardware::ClockMux::MuxStatusDir> statusDir_;
   bool initialized_ = false;
+  Kel::ReactorSlot<KelConfigDir> configDir_;  // last: it goes first (see Kel::ReactorSlot)
 };
 
 // Runs handleMuxConfigDir(key) for each change of the configuration's `muxConfig` collection.

@@ -44,17 +44,10 @@ PpsGnssInPortPolicySm::PpsGnssInPortPolicySm(
     const Kel::Ptr<const Hardware::Clocking::PpsGnssInPortConfig>& portConfig,
     const Kel::Ptr<Hardware::Clocking::PpsGnssInPortStatus>& portStatus,
     const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& strobeSinkCliConfigDir)
-    : portConfig_(portConfig ? Kel::makePtr<KelPortConfig>(this, portConfig) : nullptr),
-      portStatus_(portStatus),
-      strobeSinkCliConfigDir_(strobeSinkCliConfigDir) {
+    : portStatus_(portStatus),
+      strobeSinkCliConfigDir_(strobeSinkCliConfigDir),
+      portConfig_(portConfig ? Kel::makePtr<KelPortConfig>(this, portConfig) : nullptr) {
   handleInitialized();
-}
-
-PpsGnssInPortPolicySm::~PpsGnssInPortPolicySm() {
-  retireReactors();
-  strobeSinkCliConfigDir_.reset();
-  portStatus_.reset();
-  portConfig_.reset();
 }
 
 Kel::Ptr<const Hardware::Clocking::PpsGnssInPortConfig> PpsGnssInPortPolicySm::portConfig() const {
@@ -150,19 +143,11 @@ PortConfigDirPolicySm::PortConfigDirPolicySm(
     const Kel::Ptr<const Hardware::Clocking::PortCliConfigDir>& portCliConfigDir,
     const Kel::Ptr<Hardware::Clocking::PortCliStatusDir>& portCliStatusDir,
     const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& strobeSinkCliConfigDir)
-    : portCliConfigDir_(portCliConfigDir ? Kel::makePtr<KelPortCliConfigDir>(this, portCliConfigDir)
-                                         : nullptr),
-      portCliStatusDir_(portCliStatusDir),
-      strobeSinkCliConfigDir_(strobeSinkCliConfigDir) {
+    : portCliStatusDir_(portCliStatusDir),
+      strobeSinkCliConfigDir_(strobeSinkCliConfigDir),
+      portCliConfigDir_(portCliConfigDir ? Kel::makePtr<KelPortCliConfigDir>(this, portCliConfigDir)
+                                         : nullptr) {
   handleInitialized();
-}
-
-PortConfigDirPolicySm::~PortConfigDirPolicySm() {
-  retireReactors();
-  portPolicySm_.reset();
-  strobeSinkCliConfigDir_.reset();
-  portCliStatusDir_.reset();
-  portCliConfigDir_.reset();
 }
 
 Kel::Ptr<const Hardware::Clocking::PortCliConfigDir> PortConfigDirPolicySm::portCliConfigDir()

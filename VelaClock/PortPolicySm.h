@@ -6,6 +6,7 @@
 #include "Hardware/Strobe.h"
 #include "Kel/AttributeReactor.h"
 #include "Kel/CollectionReactor.h"
+#include "Kel/ReactorSlot.h"
 #include "Kel/TypeBuilder.h"
 
 // The clocking port policy: the configuration of the PPS GNSS input port "pps-in1" chooses the
@@ -30,7 +31,6 @@ class PpsGnssInPortPolicySm final : public Kel::StateMachine {
   PpsGnssInPortPolicySm(const Kel::Ptr<const Hardware::Clocking::PpsGnssInPortConfig>& portConfig,
                         const Kel::Ptr<Hardware::Clocking::PpsGnssInPortStatus>& portStatus,
                         const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& strobeSinkCliConfigDir);
-  ~PpsGnssInPortPolicySm() override;
   const Kel::TypeInfo& fwkType() const override;
 
   // Chooses the sink's source from the configured signal and mirrors the signal into status.
@@ -54,9 +54,9 @@ class PpsGnssInPortPolicySm final : public Kel::StateMachine {
   static void kelDescribe(Kel::TypeBuilder<PpsGnssInPortPolicySm>& builder);
 
  private:
-  Kel::Ptr<KelPortConfig> portConfig_;
   Kel::Ptr<Hardware::Clocking::PpsGnssInPortStatus> portStatus_;
   Kel::Ptr<Hardware::Strobe::SinkCliConfigDir> strobeSinkCliConfigDir_;
+  Kel::ReactorSlot<KelPortConfig> portConfig_;  // last: it goes first (see Kel::ReactorSlot)
 };
 
 // Runs handleSignal or handleCableDelay when the port's signal or cable delay changes.
@@ -90,7 +90,6 @@ class PortConfigDirPolicySm final : public Kel::StateMachine {
       const Kel::Ptr<const Hardware::Clocking::PortCliConfigDir>& portCliConfigDir,
       const Kel::Ptr<Hardware::Clocking::PortCliStatusDir>& portCliStatusDir,
       const Kel::Ptr<Hardware::Strobe::SinkCliConfigDir>& strobeSinkCliConfigDir);
-  ~PortConfigDirPolicySm() override;
   const Kel::TypeInfo& fwkType() const override;
 
   // Brings the named port in line with its configuration entry.
@@ -119,10 +118,11 @@ class PortConfigDirPolicySm final : public Kel::StateMachine {
                       const Kel::Ptr<const Hardware::Clocking::PpsGnssInPortConfig>& config);
   void portPolicySmDel(const Kel::String& name);
 
-  Kel::Ptr<KelPortCliConfigDir> portCliConfigDir_;
   Kel::Ptr<Hardware::Clocking::PortCliStatusDir> portCliStatusDir_;
   Kel::Ptr<Hardware::Strobe::SinkCliConfigDir> strobeSinkCliConfigDir_;
   Kel::Ptr<PpsGnssInPortPolicySm> portPolicySm_;
+  // Last: it goes first, before the port's machine (see Kel::ReactorSlot).
+  Kel::ReactorSlot<KelPortCliConfigDir> portCliConfigDir_;
 };
 
 // Runs handlePortCliConfigDir(key) for each change of the directory's `allPortConfig`.

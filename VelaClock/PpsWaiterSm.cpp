@@ -65,22 +65,15 @@ bool pollingOff(Kel::Seconds period) {
 
 Kel::Ptr<PpsWaiterSm> PpsWaiterSm::PpsWaiterSmIs(const Kel::Ptr<const PpsWaiterConfig>& config,
                                                  const Kel::Ptr<PpsWaiterStatus>& status) {
-  Kel::Ptr<PpsWaiterSm> waiter(new PpsWaiterSm(config, status));
-  waiter->hasNotificationActiveIs(true);
-  return waiter;
+  return Kel::newStateMachine<PpsWaiterSm>(config, status);
 }
 
 PpsWaiterSm::PpsWaiterSm(const Kel::Ptr<const PpsWaiterConfig>& config,
                          const Kel::Ptr<PpsWaiterStatus>& status)
-    : config_(config ? Kel::makePtr<KelConfig>(this, config) : nullptr), status_(status) {
+    : status_(status), config_(config ? Kel::makePtr<KelConfig>(this, config) : nullptr) {
   // The poll that binding runs returns at once: there is no valid HAL yet.
   ppsPollClockIs(Kel::ActivityFacility::clock());
   handleInitialized();
-}
-
-// Both reactors stop and lose their way back here before anything this machine holds goes.
-PpsWaiterSm::~PpsWaiterSm() {
-  retireReactors();
 }
 
 void PpsWaiterSm::handleInitialized() {
@@ -177,18 +170,14 @@ void PpsWaiterSm::applyPollStep(std::uint16_t count) {
 
 void PpsWaiterSm::ppsPollClockIs(const Kel::Ptr<const Kel::Clock>& clock) {
   if (ppsPollClock_ && ppsPollClock_->notifier() == clock) return;
-  if (!ppsPollClock_) ppsPollClock_ = Kel::makePtr<KelPpsPollClock>(this);
+  if (!ppsPollClock_) ppsPollClock_ = Kel::ReactorSlot(Kel::makePtr<KelPpsPollClock>(this));
   ppsPollClock_->notifierIs(clock);  // a different clock: one poll at once
   ppsPollClock_->kelDoZombieReactors(isZombie());
 }
 
 Kel::Ptr<const Kel::Clock> PpsWaiterSm::ppsPollClockDel() {
-  const Kel::Ptr<KelPpsPollClock> reactor = std::move(ppsPollClock_);
-  if (!reactor) return nullptr;
-  reactor->kelDoZombieReactors(true);
-  reactor->ownerIs(nullptr);
-  reactor->hasNotificationActiveIs(false);
-  return reactor->watched();
+  const Kel::Ptr<KelPpsPollClock> reactor = ppsPollClock_.del();
+  return reactor ? reactor->watched() : nullptr;
 }
 
 Kel::Ptr<const PpsWaiterConfig> PpsWaiterSm::config() const {

@@ -4,6 +4,7 @@
 
 #include "Kel/AttributeReactor.h"
 #include "Kel/ClockReactor.h"
+#include "Kel/ReactorSlot.h"
 #include "Kel/TypeBuilder.h"
 #include "Pps/Counter/Hal.h"
 #include "VelaClock/PpsWaiterStats.h"
@@ -31,7 +32,6 @@ class PpsWaiterSm : public Kel::StateMachine {
   // handleInitialized. A null config or status never crashes: what needs it does nothing.
   PpsWaiterSm(const Kel::Ptr<const PpsWaiterConfig>& config,
               const Kel::Ptr<PpsWaiterStatus>& status);
-  ~PpsWaiterSm() override;
   const Kel::TypeInfo& fwkType() const override;
 
   // (Re)builds the HAL and, when it is valid, starts polling. ppsUp drops at once.
@@ -80,17 +80,17 @@ class PpsWaiterSm : public Kel::StateMachine {
   void handleEdge(std::uint16_t count, std::uint64_t readDurationUs);
   void applyPollStep(std::uint16_t count);
 
-  // In declaration order; released in reverse.
-  Kel::Ptr<KelConfig> config_;
   Kel::Ptr<PpsWaiterStatus> status_;
   Kel::Ptr<Pps::Counter::Hal> hal_;
-  Kel::Ptr<KelPpsPollClock> ppsPollClock_;
   std::uint32_t lastTimeSinceEdge_ = 0;       // ms: the count read at the previous poll
   Kel::Seconds floatingPpsPollPeriod_ = 0.0;  // s: the delay chosen by the last poll
   Kel::Ptr<PpsWaiterTimestamps> ppsWaiterTimestamps_;
   bool initialized_ = false;            // a valid HAL exists
   bool counterOverSaturation_ = false;  // the count went past 1020: the next edge is discarded
   PpsWaiterStats stats_;
+  // The reactors, last: they go first (see Kel::ReactorSlot).
+  Kel::ReactorSlot<KelConfig> config_;
+  Kel::ReactorSlot<KelPpsPollClock> ppsPollClock_;
 };
 
 // Rebuilds the HAL when the counter changes, and re-arms the first poll when the period does.

@@ -5,6 +5,7 @@
 
 #include "Kel/CollectionReactor.h"
 #include "Kel/ReactorMap.h"
+#include "Kel/ReactorSlot.h"
 #include "Kel/TypeBuilder.h"
 #include "VelaClock/AgentTrace.h"
 
@@ -194,10 +195,10 @@ class SignalDirMonitor : public Kel::StateMachine {
 
   SignalDirMonitor(const Kel::Ptr<const ConfigDir>& configDir, const Kel::Ptr<StatusDir>& statusDir,
                    const Kel::Ptr<CliConfigDir>& cliConfigDir, Extra extra = {})
-      : configDir_(configDir ? Kel::makePtr<KelConfigDir>(this, configDir) : nullptr),
-        statusDir_(statusDir),
-        cliConfigDir_(cliConfigDir ? Kel::makePtr<KelCliConfigDir>(this, cliConfigDir) : nullptr),
+      : statusDir_(statusDir),
         extra_(std::move(extra)),
+        configDir_(configDir ? Kel::makePtr<KelConfigDir>(this, configDir) : nullptr),
+        cliConfigDir_(cliConfigDir ? Kel::makePtr<KelCliConfigDir>(this, cliConfigDir) : nullptr),
         cliConfigEntries_(this) {
     handleDir();
     handleInitialized();
@@ -207,11 +208,6 @@ class SignalDirMonitor : public Kel::StateMachine {
         kel_CliConfigDir_CliConfigInIs(name, Family::cliConfig(*dir, name));
       }
     }
-  }
-
-  ~SignalDirMonitor() override {
-    retireReactors();
-    cliConfigEntries_.clear();
   }
 
   // Per-entry reactor upkeep (see Kel::ReactorMap).
@@ -291,12 +287,12 @@ class SignalDirMonitor : public Kel::StateMachine {
     return true;
   }
 
-  // In declaration order.
-  Kel::Ptr<KelConfigDir> configDir_;
   Kel::Ptr<StatusDir> statusDir_;
-  Kel::Ptr<KelCliConfigDir> cliConfigDir_;
   Extra extra_;
   bool initialized_ = false;
+  // The reactors, last: they go first (see Kel::ReactorSlot).
+  Kel::ReactorSlot<KelConfigDir> configDir_;
+  Kel::ReactorSlot<KelCliConfigDir> cliConfigDir_;
   KelKelKel_CliConfigDir_CliConfigIn cliConfigEntries_;
 };
 

@@ -125,16 +125,40 @@ Kel::Ptr<Agent> agentFactory(const Kel::String& name) {
   return Agent::AgentIs(name);
 }
 
+namespace {
+template <auto member>
+constexpr Agent::Machine machineOf(const char* name) {
+  using Machine =
+      typename std::remove_reference_t<decltype(std::declval<Agent&>().*member)>::element_type;
+  return {name,
+          [](const Agent& agent) -> Kel::Ptr<const Kel::PtrInterface> { return agent.*member; },
+          [](Agent& agent) -> Kel::Ptr<Kel::PtrInterface> { return machineDel(agent.*member); },
+          [](Kel::TypeBuilder<Agent>& b, const char* attribute) {
+            b.readOnlyReference<Machine>(attribute, [](const Agent& a) { return a.*member; });
+          }};
+}
+}  // namespace
+
+// In the order mount completion makes them and tear-down drops them. Constant: the type's
+// reflection reads it while the library's types register, before dynamic initialisation.
+constinit const Agent::Machine Agent::machines_[] = {
+    machineOf<&Agent::strobeSourceDirMonitorSm_>("strobeSourceDirMonitorSm"),
+    machineOf<&Agent::strobeSinkDirMonitorSm_>("strobeSinkDirMonitorSm"),
+    machineOf<&Agent::freqSourceDirMonitorSm_>("freqSourceDirMonitorSm"),
+    machineOf<&Agent::freqSinkDirMonitorSm_>("freqSinkDirMonitorSm"),
+    machineOf<&Agent::muxDirMonitorSm_>("muxDirMonitorSm"),
+    machineOf<&Agent::portConfigDirPolicySm_>("portConfigDirPolicySm"),
+    machineOf<&Agent::ppsWaiterSm_>("ppsWaiterSm"),
+};
+
+std::span<const Agent::Machine> Agent::machines() {
+  return machines_;
+}
+
 // The machines go in the order they were made, not its reverse; then the directories, in reverse
 // declaration order.
 Agent::~Agent() {
-  dropped("strobeSourceDirMonitorSm", strobeSourceDirMonitorSmDel());
-  dropped("strobeSinkDirMonitorSm", strobeSinkDirMonitorSmDel());
-  dropped("freqSourceDirMonitorSm", freqSourceDirMonitorSmDel());
-  dropped("freqSinkDirMonitorSm", freqSinkDirMonitorSmDel());
-  dropped("muxDirMonitorSm", muxDirMonitorSmDel());
-  dropped("portConfigDirPolicySm", portConfigDirPolicySmDel());
-  dropped("ppsWaiterSm", ppsWaiterSmDel());
+  for (const Machine& machine : machines_) dropped(machine.name, machine.del(*this));
 }
 
 void Agent::dropped(const char* attribute, const Kel::Ptr<Kel::PtrInterface>& machine) const {
@@ -389,28 +413,12 @@ const Kel::TypeInfo& Agent::fwkType() const {
   return typeInfo();
 }
 
-namespace {
-// The state machines, as read-only references: an operator can look at each, change none.
-void describeMachines(Kel::TypeInfo& type) {
-  Kel::TypeBuilder<Agent> b(type);
-  b.readOnlyReference<StrobeSourceDirMonitorSm>(
-      "strobeSourceDirMonitorSm", [](const Agent& a) { return a.strobeSourceDirMonitorSm(); });
-  b.readOnlyReference<StrobeSinkDirMonitorSm>(
-      "strobeSinkDirMonitorSm", [](const Agent& a) { return a.strobeSinkDirMonitorSm(); });
-  b.readOnlyReference<FreqSourceDirMonitorSm>(
-      "freqSourceDirMonitorSm", [](const Agent& a) { return a.freqSourceDirMonitorSm(); });
-  b.readOnlyReference<FreqSinkDirMonitorSm>(
-      "freqSinkDirMonitorSm", [](const Agent& a) { return a.freqSinkDirMonitorSm(); });
-  b.readOnlyReference<MuxDirMonitorSm>("muxDirMonitorSm",
-                                       [](const Agent& a) { return a.muxDirMonitorSm(); });
-  b.readOnlyReference<PpsWaiterSm>("ppsWaiterSm", [](const Agent& a) { return a.ppsWaiterSm(); });
-}
-}  // namespace
-
 const Kel::TypeInfo& Agent::typeInfo() {
   static const Kel::TypeInfo info = [] {
     Kel::TypeInfo type("VelaClockAgent::Agent", &Kel::TypeInfo::ptrInterface());
-    describeMachines(type);
+    // The state machines, as read-only references: an operator can look at each, change none.
+    Kel::TypeBuilder<Agent> builder(type);
+    for (const Machine& machine : machines_) machine.describe(builder, machine.name);
     type.factoryIs(Kel::nameOnlyFactory(type.name(), [](const Kel::String& name) {
       return Kel::Ptr<Kel::PtrInterface>(Agent::AgentIs(name));
     }));

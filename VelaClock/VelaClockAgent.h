@@ -1,5 +1,7 @@
 #pragma once
 
+#include <span>
+
 #include "CAgent.h"
 #include "Hardware/ClockMux.h"
 #include "Hardware/Clocking.h"
@@ -146,6 +148,19 @@ class Agent : public CAgent {
 
   static const Kel::TypeInfo& typeInfo();
 
+  // One of the agent's state machines: the attribute that holds it (its name in traces and in
+  // reflection), how it is read, and how it is taken out, switched off.
+  struct Machine {
+    const char* name;
+    Kel::Ptr<const Kel::PtrInterface> (*held)(const Agent& agent);
+    Kel::Ptr<Kel::PtrInterface> (*del)(Agent& agent);
+    void (*describe)(Kel::TypeBuilder<Agent>& builder, const char* name);
+  };
+  // The agent's state machines, in the order mount completion makes them and tear-down drops them:
+  // each held in one attribute, kept, replaced and dropped one way (machineIs, machineDel), and
+  // shown read-only by reflection under the attribute's name.
+  static std::span<const Machine> machines();
+
   // How the agent would route `source` to `sink` in `database`, programming nothing (the plan
   // velaclockd explains with `velaclockctl route`).
   static Clock::Mux::RoutePlan planRoute(const Corral::EntityManager& database,
@@ -163,6 +178,7 @@ class Agent : public CAgent {
   enum class Stage : std::uint8_t { required, clocking, ppsWaiter };
   struct Directory;
   static const Directory directories_[];
+  static const Machine machines_[];
 
   explicit Agent(const Kel::String& name);
   // Stores every directory of `stage`, in table order. For the required ones it stops at the first

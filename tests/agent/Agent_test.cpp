@@ -2,6 +2,7 @@
 
 #include "Kel/Activity.h"
 #include "agent/AgentFixture.h"
+#include "host/AgentState.h"
 
 using namespace VelaClockAgent;
 
@@ -206,40 +207,28 @@ TEST_F(AgentFixture, TheMuxMonitorIsKeptForTheSameDirectoriesAndDroppedAtTearDow
   EXPECT_EQ(last->references(), 1u);
 }
 
-TEST_F(AgentFixture, EachSignalMonitorIsKeptForTheSameDirectoriesAndReplacedForAnother) {
+// Every machine is held in one attribute, shown read-only under its name, kept while its
+// directories stay the same, and dropped one way: switched off, its attribute emptied.
+TEST_F(AgentFixture, EveryMachineIsHeldShownKeptAndDroppedOneWay) {
   start();
-  const Kel::Ptr<StrobeSourceDirMonitorSm> strobeSources = agent->strobeSourceDirMonitorSm();
-  const Kel::Ptr<StrobeSinkDirMonitorSm> strobeSinks = agent->strobeSinkDirMonitorSm();
-  const Kel::Ptr<FreqSourceDirMonitorSm> freqSources = agent->freqSourceDirMonitorSm();
-  const Kel::Ptr<FreqSinkDirMonitorSm> freqSinks = agent->freqSinkDirMonitorSm();
-  for (const Kel::PtrInterface* machine : std::initializer_list<const Kel::PtrInterface*>{
-           strobeSources.get(), strobeSinks.get(), freqSources.get(), freqSinks.get()}) {
-    ASSERT_NE(machine, nullptr);
-    EXPECT_TRUE(machine->hasNotificationActive());
+  std::vector<Kel::Ptr<const Kel::PtrInterface>> made;
+  for (const Agent::Machine& machine : Agent::machines()) {
+    made.push_back(machine.held(*agent));
+    ASSERT_NE(made.back(), nullptr) << machine.name;
+    EXPECT_TRUE(made.back()->hasNotificationActive()) << machine.name;
+    EXPECT_EQ(velaclockd::agentStateAt(agent, machine.name), made.back()) << machine.name;
   }
-  EXPECT_EQ(
-      strobeSinks->directories(),
-      std::tuple(agent->strobeSinkConfigDir(), agent->strobeSinkStatusDir(),
-                 agent->strobeSinkCliConfigDir(), agent->muxConfigDir(), agent->muxStatusDir()));
-
+  EXPECT_EQ(made.size(), 7U);
   agent->doMountsComplete(Corral::mountSuccess_, database);  // the very same directories again
-  EXPECT_EQ(agent->strobeSourceDirMonitorSm(), strobeSources);
-  EXPECT_EQ(agent->strobeSinkDirMonitorSm(), strobeSinks);
-  EXPECT_EQ(agent->freqSourceDirMonitorSm(), freqSources);
-  EXPECT_EQ(agent->freqSinkDirMonitorSm(), freqSinks);
-
-  const auto otherMuxStatus = Kel::makePtr<Hardware::ClockMux::MuxStatusDir>("other");
-  const auto replaced = agent->strobeSinkDirMonitorSmIs(
-      agent->strobeSinkConfigDir(), agent->strobeSinkStatusDir(), agent->strobeSinkCliConfigDir(),
-      agent->muxConfigDir(), otherMuxStatus);
-  EXPECT_NE(replaced, strobeSinks);
-  EXPECT_EQ(strobeSinks->references(), 1u);  // only this test holds the old one now
-  EXPECT_EQ(
-      agent->freqSinkDirMonitorSmIs(nullptr, nullptr, nullptr, nullptr, nullptr)->directories(),
-      std::tuple(nullptr, nullptr, nullptr, nullptr, nullptr));  // null directories: idle
-  EXPECT_EQ(agent->freqSourceDirMonitorSmDel(), freqSources);
-  EXPECT_FALSE(freqSources->hasNotificationActive());
-  EXPECT_EQ(agent->freqSourceDirMonitorSmDel(), nullptr);
+  for (std::size_t i = 0; i < made.size(); ++i) {
+    const Agent::Machine& machine = Agent::machines()[i];
+    EXPECT_EQ(machine.held(*agent), made[i]) << machine.name;
+    const auto dropped = machine.del(*agent);
+    EXPECT_EQ(dropped, made[i]) << machine.name;
+    EXPECT_FALSE(dropped->hasNotificationActive()) << machine.name;
+    EXPECT_EQ(machine.held(*agent), nullptr) << machine.name;
+    EXPECT_EQ(machine.del(*agent), nullptr) << machine.name;
+  }
 }
 
 TEST_F(AgentFixture, ThePpsWaiterIsKeptWhateverTheEntitiesAndGetsTheEdgeTable) {

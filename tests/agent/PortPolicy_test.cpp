@@ -129,15 +129,3 @@ TEST_F(PortPolicy, APortConfiguredBeforehandIsAppliedAtConstructionEvenWithoutAS
   EXPECT_EQ(PortConfigDirPolicySm::PortConfigDirPolicySmIs(nullptr, nullptr, sinks)->portPolicySm(),
             nullptr);
 }
-
-TEST_F(AgentFixture, ThePortPolicyIsKeptWhileItsDirectoriesAreTheSame) {
-  start();
-  const auto policy = agent->portConfigDirPolicySm();
-  ASSERT_NE(policy, nullptr);
-  EXPECT_EQ(agent->portConfigDirPolicySmIs(agent->portCliConfigDir(), agent->portCliStatusDir(),
-                                           agent->strobeSinkCliConfigDir()),
-            policy);
-  const auto blind = agent->portConfigDirPolicySmIs(nullptr, nullptr, nullptr);
-  EXPECT_NE(blind, policy);
-  EXPECT_EQ(agent->portConfigDirPolicySmIs(nullptr, nullptr, nullptr), blind);
-}

@@ -7,6 +7,7 @@
 #include "Kel/AttributeReactor.h"
 #include "Kel/CollectionReactor.h"
 #include "Kel/ReactorMap.h"
+#include "Kel/ReactorSlot.h"
 #include "TestTypes.h"
 
 using namespace KelTest;
@@ -39,16 +40,20 @@ class Machine : public Kel::StateMachine {
 
   Machine(const Ptr<Box>& box, const Ptr<const Item>& item)
       : box_(makePtr<BoxReactor>(this, box)), item_(makePtr<ItemReactor>(this, item)) {}
-  ~Machine() override {
-    retireReactors();
-    entries.clear();
-  }
 
-  Ptr<BoxReactor> box_;
-  Ptr<ItemReactor> item_;
-  Kel::ReactorMap<EntryReactor> entries{this};
   std::vector<std::string> log;
   std::function<void()> action;
+  std::function<void()> atTearDown;  // run as the machine's other members go
+  // Declared before the reactors, so it goes after them.
+  struct TearDown {
+    std::function<void()>& run;
+    ~TearDown() {
+      if (run) run();
+    }
+  } tearDown{atTearDown};
+  Kel::ReactorSlot<BoxReactor> box_;
+  Kel::ReactorSlot<ItemReactor> item_;
+  Kel::ReactorMap<EntryReactor> entries{this};
 };
 
 }  // namespace
@@ -157,4 +162,25 @@ TEST(ReactorKit, AMachineDroppedInsideItsOwnHandlerLivesUntilItReturns) {
   box->itemIs("other");
   EXPECT_EQ(machine, nullptr);
   box->itemIs("later");  // nobody left to hear it
+}
+
+// A machine's reactors are retired before anything else it holds goes: a change made while its
+// members are released (a sub-machine writing on its way out) reaches no handler of a machine
+// half torn down.
+TEST(ReactorKit, AMachinesReactorsAreRetiredBeforeItsOtherMembersGo) {
+  const auto box = makePtr<Box>("box");
+  const auto item = makePtr<Item>("i");
+  auto machine = makePtr<Machine>(box, item);
+  machine->entries.is("k", item);
+  int heard = 0;
+  machine->action = [&heard] { ++heard; };
+  machine->atTearDown = [&] {
+    box->itemIs("late");
+    item->countIs(7);
+  };
+  const Machine::BoxReactor* watching = machine->box_.get();
+  EXPECT_TRUE(box->notifieeList().contains(watching));
+  machine.reset();
+  EXPECT_EQ(heard, 0);
+  EXPECT_FALSE(box->notifieeList().contains(watching));
 }

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "Kel/AttributeReactor.h"
+#include "Kel/ReactorSlot.h"
 #include "Kel/String.h"
 
 namespace Kel {
@@ -67,28 +68,22 @@ class ReactorMap {
     if (!entry) return;
     auto reactor = makePtr<Reactor>(owner_, name, entry);
     if (owner_->isZombie()) reactor->kelDoZombieReactors(true);
-    reactors_.emplace(name, std::move(reactor));
+    reactors_.emplace(name, ReactorSlot<Reactor>(std::move(reactor)));
   }
 
-  // Takes the reactor of `name` out: a zombie, without owner, its notification off. Returns the
-  // entry it watched, or null when there was none.
+  // Takes the reactor of `name` out, retired (see ReactorSlot). Returns the entry it watched, or
+  // null when there was none.
   Ptr<const Entry> del(const String& name) {
     const auto it = reactors_.find(name);
     if (it == reactors_.end()) return nullptr;
-    const Ptr<Reactor> reactor = std::move(it->second);
+    const Ptr<Reactor> reactor = it->second.del();
     reactors_.erase(it);
-    reactor->kelDoZombieReactors(true);
-    reactor->ownerIs(nullptr);
-    reactor->hasNotificationActiveIs(false);
     return reactor->watched();
   }
 
   void delAll() {
     while (!reactors_.empty()) del(reactors_.begin()->first);
   }
-
-  // Forgets every reactor without touching it; for an owner whose reactors are already retired.
-  void clear() { reactors_.clear(); }
 
   std::size_t size() const noexcept { return reactors_.size(); }
   // The reactor of `name`, or null.
@@ -99,7 +94,7 @@ class ReactorMap {
 
  private:
   Owner* owner_;
-  std::map<String, Ptr<Reactor>> reactors_;
+  std::map<String, ReactorSlot<Reactor>> reactors_;
 };
 
 }  // namespace Kel
