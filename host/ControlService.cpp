@@ -1,6 +1,7 @@
 #include "host/ControlService.h"
 
 #include <fmt/format.h>
+#include <fmt/ostream.h>
 
 #include <stdexcept>
 #include <string_view>
@@ -100,12 +101,20 @@ nlohmann::ordered_json ok() {
   return {{"ok", true}};
 }
 
-// The registers as two lower-case hex digits each, from a table: a bank may hold a million.
-std::string registersInHex(const Fru::SimRegisterBank& bank) {
+// The registers as two lower-case hex digits each, from a table: a bank may hold a million. A
+// simulated bank is looked at without an access; a real one is read, each register once.
+std::string registersInHex(const Kel::String& ham, Fru::HamImpl& impl) {
   constexpr std::string_view digits = "0123456789abcdef";
-  std::string hex(std::size_t{bank.size()} * 2, '0');
-  for (std::uint32_t address = 0; address < bank.size(); ++address) {
-    const std::uint8_t value = bank.peek(address);
+  const auto* sim = dynamic_cast<const Fru::SimRegisterBank*>(&impl);
+  std::string hex(std::size_t{impl.registerCount()} * 2, '0');
+  for (std::uint32_t address = 0; address < impl.registerCount(); ++address) {
+    std::uint8_t value = 0;
+    if (sim) {
+      value = sim->peek(address);
+    } else if (const auto status = impl.read8(address, value); status != Fru::AccessStatus::ok) {
+      throw Refused(fmt::format("register bank {}: read8 of 0x{:x} failed: {}", ham, address,
+                                fmt::streamed(status)));
+    }
     hex[2 * std::size_t{address}] = digits[value >> 4];
     hex[2 * std::size_t{address} + 1] = digits[value & 0x0F];
   }
@@ -224,17 +233,17 @@ nlohmann::ordered_json ControlService::trace(const nlohmann::json& request) {
 
 nlohmann::ordered_json ControlService::regs(const nlohmann::json& request) {
   const std::string ham = stringMember(request, "ham");
-  const auto bank = Kel::dynamicPtrCast<Fru::SimRegisterBank>(Fru::describedHamImpl(ham));
-  if (!bank) {
+  const auto bank = Fru::describedHamImpl(ham);
+  if (!bank || !bank->registerCount()) {
     std::string known;
     for (const auto& [name, impl] : Fru::hamImpls()) known += (known.empty() ? "" : ", ") + name;
-    throw Refused(fmt::format("no simulated register bank for Ham `{}` (there are: {})", ham,
+    throw Refused(fmt::format("no register bank for Ham `{}` (there are: {})", ham,
                               known.empty() ? "none" : known));
   }
   auto reply = ok();
   reply["ham"] = ham;
-  reply["size"] = bank->size();
-  reply["registers"] = registersInHex(*bank);
+  reply["size"] = bank->registerCount();
+  reply["registers"] = registersInHex(ham, *bank);
   return reply;
 }
 

@@ -67,10 +67,12 @@ Json bank(const HamDescription& ham) {
 Json hardware(const PlatformDescription& loaded) {
   Json hams = Json::object();
   for (const HamDescription& ham : loaded.hams) hams[ham.name] = bank(ham);
+  for (const DeviceHamDescription& ham : loaded.deviceHams) hams[ham.name] = deviceJson(ham);
   Json gpo = Json::object();
   for (const GpoDescription& line : loaded.gpos) {
     gpo[line.name] = {{"asserted", Fru::gpoLine(line.name).asserted}};
   }
+  for (const DeviceLineDescription& line : loaded.deviceLines) gpo[line.name] = deviceJson(line);
   return {{"hams", hams}, {"gpo", gpo}};
 }
 }  // namespace

@@ -32,6 +32,8 @@ class HamImpl : public Kel::PtrInterface {
   [[nodiscard]] virtual AccessStatus read16(std::uint32_t address, std::uint16_t& data) = 0;
   // Tells the implementation which Ham owns it.
   virtual void hamIs(const Kel::Ptr<Ham>& ham) = 0;
+  // How many registers it has (addresses 0 to registerCount()-1), 0 when unknown.
+  virtual std::uint32_t registerCount() const { return 0; }
 };
 
 }  // namespace Fru
