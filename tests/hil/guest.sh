@@ -3,9 +3,8 @@
 # i2c-stub and i2c-dev drivers and the ivshmem BAR that the host plays the FPGA on. Each result is
 # one console line "HIL-RESULT <name> PASS|FAIL <detail>"; "HIL-CTL <n> <request>" asks the host
 # for something (a look at the BAR, a register image to compare, the pulse stopped or started)
-# and waits until the host writes n into the BAR's mailbox. /hil/env gives BIN (velaclockd's
-# directory), FUNCTION (the ivshmem PCI function), MAILBOX (its offset in BAR 2) and INITIAL
-# (the mux registers' initial values, "address=value ...").
+# and waits until the host answers "HIL-ACK <n>" on the console's input. /hil/env gives BIN
+# (velaclockd's directory) and INITIAL (the mux registers' initial values, "address=value ...").
 . /hil/env
 export XDG_RUNTIME_DIR=/run
 D=$BIN/velaclockd
@@ -27,15 +26,11 @@ uptime_cs() { # centiseconds since boot
   read up _ </proc/uptime
   echo "${up%.*}${up#*.}"
 }
-host() { # request...: asks the host and waits (at most 20 s) for its answer in the mailbox
+host() { # request...: asks the host and waits (at most 20 s) for its answer on the console
   seq=$((seq + 1))
   echo "HIL-CTL $seq $*"
-  bar=$(awk 'NR == 3 { print $1 }' /sys/bus/pci/devices/$FUNCTION/resource)
-  i=0
-  while [ $i -lt 200 ]; do
-    [ $(($(devmem $((bar + MAILBOX)) 32))) -eq $seq ] && return 0
-    sleep 0.1
-    i=$((i + 1))
+  while read -t 20 -r reply; do
+    [ "$reply" = "HIL-ACK $seq" ] && return 0
   done
   result "host-$seq" FAIL "the host did not answer: $*"
   return 1
@@ -118,6 +113,7 @@ mount -t devtmpfs dev /dev
 mkdir -p /dev/shm /run /tmp
 mount -t tmpfs tmpfs /dev/shm
 mount -t tmpfs -o mode=0700 tmpfs /run
+stty -echo # the host's answers are not for the console's output
 insmod /lib/modules/i2c-dev.ko
 check stub-loaded stub_loaded
 echo "HIL-BOOTED $(uptime_cs)"
