@@ -14,18 +14,20 @@ namespace velaclockd {
 
 namespace {
 
-// The keys of one backend: each reads its value into the entry's spec.
-template <class Spec>
-using Keys = std::map<std::string, std::function<void(const std::string& file,
-                                                      const YAML::Node& value, Spec& spec)>>;
+// The keys of one backend: each reads its value into the entry's location.
+template <class Location>
+using Keys =
+    std::map<std::string, std::function<void(const std::string& file, const YAML::Node& value,
+                                             Location& location)>>;
 
 template <class T>
 T bounded(const std::string& file, const YAML::Node& value, const std::string& what, T low,
           T high) {
   const T number = scalar<T>(file, value, what);
   if (number < low || number > high) {
-    descriptionError(file, value, fmt::format("{}: expected 0x{:x} to 0x{:x}, not 0x{:x}", what,
-                                              low, high, number));
+    descriptionError(
+        file, value,
+        fmt::format("{}: expected 0x{:x} to 0x{:x}, not 0x{:x}", what, low, high, number));
   }
   return number;
 }
@@ -34,28 +36,29 @@ std::string matching(const std::string& file, const YAML::Node& value, const std
                      const char* pattern, const char* expectation) {
   const auto text = scalar<Kel::String>(file, value, what);
   if (!std::regex_match(text, std::regex(pattern))) {
-    descriptionError(file, value, fmt::format("{}: expected {}, not `{}`", what, expectation, text));
+    descriptionError(file, value,
+                     fmt::format("{}: expected {}, not `{}`", what, expectation, text));
   }
   return text;
 }
 
 // Reads every key of `node` through `keys`, refusing others; returns the keys given.
-template <class Spec>
+template <class Location>
 std::set<std::string> readKeys(const std::string& file, const YAML::Node& node,
-                               const Keys<Spec>& keys, Spec& spec) {
+                               const Keys<Location>& keys, Location& location) {
   std::set<std::string> given;
-  forEachUnique(file, node, [&](const std::string& key, const YAML::Node& keyNode,
-                                const YAML::Node& value) {
-    given.insert(key);
-    if (key == "backend") return;
-    const auto it = keys.find(key);
-    if (it == keys.end()) {
-      std::string known = "backend";
-      for (const auto& [name, read] : keys) known += ", " + name;
-      descriptionError(file, keyNode, fmt::format("unknown key `{}`: expected {}", key, known));
-    }
-    it->second(file, value, spec);
-  });
+  forEachUnique(
+      file, node, [&](const std::string& key, const YAML::Node& keyNode, const YAML::Node& value) {
+        given.insert(key);
+        if (key == "backend") return;
+        const auto it = keys.find(key);
+        if (it == keys.end()) {
+          std::string known = "backend";
+          for (const auto& [name, read] : keys) known += ", " + name;
+          descriptionError(file, keyNode, fmt::format("unknown key `{}`: expected {}", key, known));
+        }
+        it->second(file, value, location);
+      });
   return given;
 }
 
@@ -73,9 +76,8 @@ void requireOneOf(const std::string& file, const YAML::Node& node,
   }
 }
 
-void requireKey(const std::string& file, const YAML::Node& node,
-                const std::set<std::string>& given, const std::string& key,
-                const std::string& when) {
+void requireKey(const std::string& file, const YAML::Node& node, const std::set<std::string>& given,
+                const std::string& key, const std::string& when) {
   if (!given.count(key)) descriptionError(file, node, "expected `" + key + "`" + when);
 }
 
@@ -85,16 +87,16 @@ void refuseKey(const std::string& file, const YAML::Node& node, const std::set<s
 }
 
 // 0x00 to 0x07 and 0x78 to 0x7f are reserved I2C addresses (general call, CBUS, 10-bit, ...).
-template <class Spec>
-void addI2cKeys(Keys<Spec>& keys, Fru::I2cDeviceSpec Spec::*device) {
-  keys["bus"] = [device](const std::string& file, const YAML::Node& value, Spec& spec) {
-    (spec.*device).bus = scalar<unsigned>(file, value, "bus");
+template <class Location>
+void addI2cKeys(Keys<Location>& keys, Fru::I2cDeviceLocation Location::*device) {
+  keys["bus"] = [device](const std::string& file, const YAML::Node& value, Location& location) {
+    (location.*device).bus = scalar<unsigned>(file, value, "bus");
   };
-  keys["busName"] = [device](const std::string& file, const YAML::Node& value, Spec& spec) {
-    (spec.*device).busName = matching(file, value, "busName", ".+", "the adapter's name");
+  keys["busName"] = [device](const std::string& file, const YAML::Node& value, Location& location) {
+    (location.*device).busName = matching(file, value, "busName", ".+", "the adapter's name");
   };
-  keys["address"] = [device](const std::string& file, const YAML::Node& value, Spec& spec) {
-    (spec.*device).address =
+  keys["address"] = [device](const std::string& file, const YAML::Node& value, Location& location) {
+    (location.*device).address =
         bounded<std::uint8_t>(file, value, "address (7-bit, not reserved)", 0x08, 0x77);
   };
 }
@@ -104,8 +106,8 @@ void checkI2c(const std::string& file, const YAML::Node& node, const std::set<st
   requireKey(file, node, given, "address", "");
 }
 
-Fru::MmioWindowSpec readMmio(const std::string& file, const YAML::Node& node) {
-  using S = Fru::MmioWindowSpec;
+Fru::MmioWindowLocation readMmio(const std::string& file, const YAML::Node& node) {
+  using S = Fru::MmioWindowLocation;
   static const Keys<S> keys{
       {"pci",
        [](auto& f, auto& v, S& s) {
@@ -123,13 +125,11 @@ Fru::MmioWindowSpec readMmio(const std::string& file, const YAML::Node& node) {
        [](auto& f, auto& v, S& s) { s.path = matching(f, v, "path", "/.*", "an absolute path"); }},
       {"map", [](auto& f, auto& v, S& s) { s.map = bounded<unsigned>(f, v, "map", 0, 4); }},
       {"offset", [](auto& f, auto& v, S& s) { s.offset = scalar<std::uint64_t>(f, v, "offset"); }},
-      {"size",
-       [](auto& f, auto& v, S& s) {
-         s.size = bounded<std::uint32_t>(f, v, "size", 1, UINT32_MAX);
-       }},
+      {"size", [](auto& f, auto& v,
+                  S& s) { s.size = bounded<std::uint32_t>(f, v, "size", 1, UINT32_MAX); }},
   };
-  S spec;
-  const auto given = readKeys(file, node, keys, spec);
+  S location;
+  const auto given = readKeys(file, node, keys, location);
   requireOneOf(file, node, given, {"pci", "pciAddress", "path"});
   if (given.count("path")) {
     refuseKey(file, node, given, "bar", "goes with `pci` or `pciAddress`, not with `path`");
@@ -138,40 +138,40 @@ Fru::MmioWindowSpec readMmio(const std::string& file, const YAML::Node& node) {
     refuseKey(file, node, given, "map", "goes with a UIO `path`");
   }
   requireKey(file, node, given, "size", "");
-  return spec;
+  return location;
 }
 
-Fru::I2cDeviceSpec readI2c(const std::string& file, const YAML::Node& node) {
+Fru::I2cDeviceLocation readI2c(const std::string& file, const YAML::Node& node) {
   struct S {
-    Fru::I2cDeviceSpec device;
+    Fru::I2cDeviceLocation device;
   };
   static const Keys<S> keys = [] {
     Keys<S> all;
     addI2cKeys(all, &S::device);
     return all;
   }();
-  S spec;
-  checkI2c(file, node, readKeys(file, node, keys, spec));
-  return spec.device;
+  S location;
+  checkI2c(file, node, readKeys(file, node, keys, location));
+  return location.device;
 }
 
-Fru::Pca9554LineSpec readPca9554(const std::string& file, const YAML::Node& node) {
-  using S = Fru::Pca9554LineSpec;
+Fru::Pca9554PinLocation readPca9554(const std::string& file, const YAML::Node& node) {
+  using S = Fru::Pca9554PinLocation;
   static const Keys<S> keys = [] {
     Keys<S> all;
     addI2cKeys(all, &S::device);
     all["line"] = [](auto& f, auto& v, S& s) { s.pin = bounded<unsigned>(f, v, "line", 0, 7); };
     return all;
   }();
-  S spec;
-  const auto given = readKeys(file, node, keys, spec);
+  S location;
+  const auto given = readKeys(file, node, keys, location);
   checkI2c(file, node, given);
   requireKey(file, node, given, "line", "");
-  return spec;
+  return location;
 }
 
-Fru::GpioLineSpec readGpio(const std::string& file, const YAML::Node& node) {
-  using S = Fru::GpioLineSpec;
+Fru::GpioLineLocation readGpio(const std::string& file, const YAML::Node& node) {
+  using S = Fru::GpioLineLocation;
   static const Keys<S> keys{
       {"chip",
        [](auto& f, auto& v, S& s) {
@@ -182,21 +182,21 @@ Fru::GpioLineSpec readGpio(const std::string& file, const YAML::Node& node) {
        [](auto& f, auto& v, S& s) { s.lineName = matching(f, v, "lineName", ".+", "a name"); }},
       {"activeLow", [](auto& f, auto& v, S& s) { s.activeLow = scalar<bool>(f, v, "activeLow"); }},
   };
-  S spec;
-  const auto given = readKeys(file, node, keys, spec);
+  S location;
+  const auto given = readKeys(file, node, keys, location);
   requireKey(file, node, given, "chip", "");
   requireOneOf(file, node, given, {"line", "lineName"});
-  return spec;
+  return location;
 }
 
-nlohmann::ordered_json i2cJson(const Fru::I2cDeviceSpec& spec) {
+nlohmann::ordered_json i2cJson(const Fru::I2cDeviceLocation& location) {
   nlohmann::ordered_json json;
-  if (spec.bus) {
-    json["bus"] = *spec.bus;
+  if (location.bus) {
+    json["bus"] = *location.bus;
   } else {
-    json["busName"] = spec.busName;
+    json["busName"] = location.busName;
   }
-  json["address"] = spec.address;
+  json["address"] = location.address;
   return json;
 }
 
@@ -226,12 +226,12 @@ DeviceLineDescription readDeviceLine(const std::string& file, const std::string&
 }
 
 nlohmann::ordered_json deviceJson(const DeviceHamDescription& ham) {
-  if (const auto* i2c = std::get_if<Fru::I2cDeviceSpec>(&ham.backend)) {
+  if (const auto* i2c = std::get_if<Fru::I2cDeviceLocation>(&ham.backend)) {
     nlohmann::ordered_json json{{"backend", "i2c"}};
     json.update(i2cJson(*i2c));
     return json;
   }
-  const auto& mmio = std::get<Fru::MmioWindowSpec>(ham.backend);
+  const auto& mmio = std::get<Fru::MmioWindowLocation>(ham.backend);
   nlohmann::ordered_json json{{"backend", "mmio"}};
   if (!mmio.path.empty()) {
     json["path"] = mmio.path;
@@ -246,13 +246,13 @@ nlohmann::ordered_json deviceJson(const DeviceHamDescription& ham) {
 }
 
 nlohmann::ordered_json deviceJson(const DeviceLineDescription& line) {
-  if (const auto* pca = std::get_if<Fru::Pca9554LineSpec>(&line.backend)) {
+  if (const auto* pca = std::get_if<Fru::Pca9554PinLocation>(&line.backend)) {
     nlohmann::ordered_json json{{"backend", "pca9554"}};
     json.update(i2cJson(pca->device));
     json["line"] = pca->pin;
     return json;
   }
-  const auto& gpio = std::get<Fru::GpioLineSpec>(line.backend);
+  const auto& gpio = std::get<Fru::GpioLineLocation>(line.backend);
   nlohmann::ordered_json json{{"backend", "gpio"}, {"chip", gpio.chip}};
   if (gpio.lineName.empty()) {
     json["line"] = gpio.line.value_or(0);
@@ -267,19 +267,21 @@ OpenedDevices openDevices(const std::vector<DeviceHamDescription>& hams,
                           const std::vector<DeviceLineDescription>& lines, Fru::OpenMode mode) {
   OpenedDevices opened;
   for (const DeviceHamDescription& ham : hams) {
-    if (const auto* mmio = std::get_if<Fru::MmioWindowSpec>(&ham.backend)) {
+    if (const auto* mmio = std::get_if<Fru::MmioWindowLocation>(&ham.backend)) {
       opened.hams.emplace_back(ham.name, Fru::openMmioWindow(ham.name, *mmio, mode));
     } else {
       opened.hams.emplace_back(
-          ham.name, Fru::openI2cRegisterDevice(ham.name, std::get<Fru::I2cDeviceSpec>(ham.backend)));
+          ham.name,
+          Fru::openI2cRegisterDevice(ham.name, std::get<Fru::I2cDeviceLocation>(ham.backend)));
     }
   }
   for (const DeviceLineDescription& line : lines) {
-    if (const auto* pca = std::get_if<Fru::Pca9554LineSpec>(&line.backend)) {
+    if (const auto* pca = std::get_if<Fru::Pca9554PinLocation>(&line.backend)) {
       opened.lines.emplace_back(line.name, Fru::openPca9554Line(line.name, *pca));
     } else {
       opened.lines.emplace_back(
-          line.name, Kel::makePtr<Fru::GpioLine>(line.name, std::get<Fru::GpioLineSpec>(line.backend)));
+          line.name,
+          Kel::makePtr<Fru::GpioLine>(line.name, std::get<Fru::GpioLineLocation>(line.backend)));
     }
   }
   return opened;

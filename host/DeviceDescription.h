@@ -21,13 +21,13 @@ namespace velaclockd {
 // A register bank of the hardware section on a real device (`backend: mmio` or `i2c`).
 struct DeviceHamDescription {
   Kel::String name;
-  std::variant<Fru::MmioWindowSpec, Fru::I2cDeviceSpec> backend;
+  std::variant<Fru::MmioWindowLocation, Fru::I2cDeviceLocation> backend;
 };
 
 // An output line of the hardware section on a real device (`backend: pca9554` or `gpio`).
 struct DeviceLineDescription {
   Kel::String name;
-  std::variant<Fru::Pca9554LineSpec, Fru::GpioLineSpec> backend;
+  std::variant<Fru::Pca9554PinLocation, Fru::GpioLineLocation> backend;
 };
 
 // The `backend` of a bank or line entry: "sim" when absent. Throws DescriptionError when it is

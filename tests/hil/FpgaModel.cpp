@@ -36,8 +36,8 @@ std::int64_t utcMicroseconds() {
 // The count at `nowUs` for a pulse whose last edge was at `edgeUs`.
 std::uint16_t countSince(std::int64_t edgeUs, std::int64_t nowUs) {
   const std::int64_t ms = (nowUs - edgeUs) / 1000;
-  return static_cast<std::uint16_t>(ms < Pps::Counter::saturatedCount ? ms
-                                                                       : Pps::Counter::saturatedCount);
+  return static_cast<std::uint16_t>(
+      ms < Pps::Counter::saturatedCount ? ms : Pps::Counter::saturatedCount);
 }
 }  // namespace
 

@@ -146,5 +146,10 @@ if check i2c-started started /hil/i2c.yaml i2c; then
   check i2c-back route_succeeds i2c system/gps1
   check i2c-stopped stopped
 fi
+# --- i2c-stub's costs, for the record (no target: TCG's emulation sets them) ----------------------
+if [ -x $BIN/platform_bench ]; then
+  VELACLOCK_BENCH_I2C=0:0x21 $BIN/platform_bench --benchmark_filter=backend:2 \
+    --benchmark_min_time=0.05 2>&1 | sed -n 's/^\([a-zA-Z0-9]*\/backend:2\)/HIL-BENCH \1/p'
+fi
 echo "HIL-DONE"
 poweroff -f

@@ -115,7 +115,8 @@ TEST(DescriptionLoader, EachKeyOfARealBackendIsChecked) {
   const std::vector<std::pair<std::string, std::string>> cases{
       {ham + "{backend: fpga}", "backend `fpga`: expected sim, mmio or i2c for a register bank"},
       {ham + "{backend: [mmio]}", "backend: expected UTF-8 text"},
-      {ham + "{backend: mmio, size: 16}", "expected exactly one of `pci` or `pciAddress` or `path`"},
+      {ham + "{backend: mmio, size: 16}",
+       "expected exactly one of `pci` or `pciAddress` or `path`"},
       {ham + pci + "path: /x, bar: 2, size: 16}", "expected exactly one of `pci` or"},
       {ham + "{backend: mmio, pci: \"1af4\", bar: 2, size: 16}", "pci: expected vendor:device"},
       {ham + "{backend: mmio, pciAddress: \"0:3:0.0\", bar: 2, size: 16}",
@@ -141,7 +142,8 @@ TEST(DescriptionLoader, EachKeyOfARealBackendIsChecked) {
       {ham + i2c + "bus: 0, address: 0x07}", "address (7-bit, not reserved): expected 0x8 to"},
       {ham + i2c + "bus: 0, address: 0x21, size: 4}",
        "unknown key `size`: expected backend, address, bus, busName"},
-      {line + "{backend: mmio}", "backend `mmio`: expected sim, pca9554 or gpio for an output line"},
+      {line + "{backend: mmio}",
+       "backend `mmio`: expected sim, pca9554 or gpio for an output line"},
       {line + pca + "}", "expected `line`"},
       {line + pca + "line: 8}", "line: expected 0x0 to 0x7, not 0x8"},
       {line + pca + "line: 0, asserted: true}", "unknown key `asserted`"},
@@ -173,18 +175,18 @@ TEST(DescriptionLoader, RealBackendsLoadAsGivenAndSaveAsTheyLoad) {
       "    N: {backend: gpio, chip: /dev/gpiochip1, line: 4}\n"
       "    V: {backend: sim, asserted: true}\n";
   const auto loaded = parsePlatformDescription(text, "d.yaml", nullptr);
-  using Ham = std::variant<Fru::MmioWindowSpec, Fru::I2cDeviceSpec>;
-  using Line = std::variant<Fru::Pca9554LineSpec, Fru::GpioLineSpec>;
+  using Ham = std::variant<Fru::MmioWindowLocation, Fru::I2cDeviceLocation>;
+  using Line = std::variant<Fru::Pca9554PinLocation, Fru::GpioLineLocation>;
   const std::vector<std::pair<std::string, Ham>> hams{
-      {"P", Fru::MmioWindowSpec{.pci = "1af4:1110", .bar = 2, .offset = 0x1000, .size = 0x100}},
-      {"A", Fru::MmioWindowSpec{.pciAddress = "0000:03:00.0", .bar = 0, .size = 8}},
-      {"U", Fru::MmioWindowSpec{.path = "/dev/uio0", .map = 1, .size = 16}},
-      {"C", Fru::I2cDeviceSpec{.busName = "SMBus stub driver", .address = 0x21}},
+      {"P", Fru::MmioWindowLocation{.pci = "1af4:1110", .bar = 2, .offset = 0x1000, .size = 0x100}},
+      {"A", Fru::MmioWindowLocation{.pciAddress = "0000:03:00.0", .bar = 0, .size = 8}},
+      {"U", Fru::MmioWindowLocation{.path = "/dev/uio0", .map = 1, .size = 16}},
+      {"C", Fru::I2cDeviceLocation{.busName = "SMBus stub driver", .address = 0x21}},
   };
   const std::vector<std::pair<std::string, Line>> lines{
-      {"R", Fru::Pca9554LineSpec{{.bus = 3, .address = 0x20}, 7}},
-      {"G", Fru::GpioLineSpec{.chip = "gpiochip0", .lineName = "relay", .activeLow = true}},
-      {"N", Fru::GpioLineSpec{.chip = "/dev/gpiochip1", .line = 4}},
+      {"R", Fru::Pca9554PinLocation{{.bus = 3, .address = 0x20}, 7}},
+      {"G", Fru::GpioLineLocation{.chip = "gpiochip0", .lineName = "relay", .activeLow = true}},
+      {"N", Fru::GpioLineLocation{.chip = "/dev/gpiochip1", .line = 4}},
   };
   const auto check = [&](const velaclockd::PlatformDescription& description, bool withSims) {
     ASSERT_EQ(description.deviceHams.size(), hams.size());

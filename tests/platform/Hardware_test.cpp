@@ -172,9 +172,9 @@ struct FakeSysfs {
   }
 };
 
-std::string refusal(const Fru::MmioWindowSpec& spec, const std::filesystem::path& sysfs) {
+std::string refusal(const Fru::MmioWindowLocation& location, const std::filesystem::path& sysfs) {
   try {
-    Fru::openMmioWindow("W", spec, Fru::OpenMode::probe, sysfs);
+    Fru::openMmioWindow("W", location, Fru::OpenMode::probe, sysfs);
   } catch (const Fru::DeviceError& error) {
     return error.what();
   }
@@ -211,14 +211,15 @@ TEST(Hardware, AnMmioWindowReachesItsLastRegisterAndNothingBeyond) {
 // Two byte loads would see a counter going from 0x00ff to 0x0100 as 0x0000 or 0x01ff.
 TEST(Hardware, AnMmioCounterIsReadInOneLoad) {
   const WindowFile file(0x1000);
-  auto window = Fru::openMmioWindow("W", {.path = file.path.string(), .size = 0x100},
-                                    Fru::OpenMode::use);
+  auto window =
+      Fru::openMmioWindow("W", {.path = file.path.string(), .size = 0x100}, Fru::OpenMode::use);
   // The FPGA's side: its own mapping, storing the counter's two bytes at once.
   const int fd = open(file.path.c_str(), O_RDWR);
   void* map = mmap(nullptr, 0x1000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   close(fd);
   ASSERT_NE(map, MAP_FAILED);
   auto* counter = reinterpret_cast<std::atomic<std::uint16_t>*>(static_cast<char*>(map) + 0x40);
+  counter->store(0x00FF);
   std::atomic<bool> done = false;
   std::thread fpga([&] {
     for (std::uint16_t value = 0x00FF; !done.load(std::memory_order_relaxed); value ^= 0x01FF) {
@@ -243,7 +244,7 @@ TEST(Hardware, AnMmioWindowBeyondItsDeviceIsRefusedBeforeAnyAccess) {
   const WindowFile file(0x1000);
   const FakeSysfs sysfs(0x1000);
   const std::string path = file.path.string();
-  const std::vector<std::pair<Fru::MmioWindowSpec, std::string>> cases{
+  const std::vector<std::pair<Fru::MmioWindowLocation, std::string>> cases{
       {{.path = path, .size = 0x1001}, "the window 0x0 to 0x1001 lies beyond the 0x1000 bytes"},
       {{.path = path, .offset = 0x1000, .size = 1}, "the window 0x1000 to 0x1001 lies beyond"},
       {{.path = path, .offset = UINT64_MAX, .size = 2}, "the window 0xffffffffffffffff to"},
@@ -254,8 +255,8 @@ TEST(Hardware, AnMmioWindowBeyondItsDeviceIsRefusedBeforeAnyAccess) {
       {{.pciAddress = "0000:00:06.0", .bar = 2, .size = 1}, "no PCI function at 0000:00:06.0"},
       {{.pciAddress = "0000:00:05.0", .bar = 0, .size = 1}, "0000:00:05.0 has no memory BAR 0"},
   };
-  for (const auto& [spec, message] : cases) {
-    const std::string refused = refusal(spec, sysfs.root.path);
+  for (const auto& [location, message] : cases) {
+    const std::string refused = refusal(location, sysfs.root.path);
     EXPECT_EQ(refused.rfind("register bank W: ", 0), 0u) << refused;
     EXPECT_NE(refused.find(message), std::string::npos) << refused << "\nexpected: " << message;
   }

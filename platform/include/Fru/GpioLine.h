@@ -14,12 +14,12 @@ namespace Fru {
 
 // A line of a GPIO character device: its chip (name, path, label or number, as libgpiod looks it
 // up), the line by offset or by name, and whether asserted means low.
-struct GpioLineSpec {
-  std::string chip;
-  std::optional<unsigned> line;
-  std::string lineName;
+struct GpioLineLocation {
+  std::string chip{};
+  std::optional<unsigned> line{};
+  std::string lineName{};
   bool activeLow = false;
-  bool operator==(const GpioLineSpec&) const = default;
+  bool operator==(const GpioLineLocation&) const = default;
 };
 
 // A GPIO line driven through libgpiod. It is requested as an output on the first drive, with the
@@ -27,7 +27,7 @@ struct GpioLineSpec {
 class GpioLine : public OutputLine {
  public:
   // Throws DeviceError when the chip or the line is missing or another consumer holds the line.
-  GpioLine(const Kel::String& name, const GpioLineSpec& spec);
+  GpioLine(const Kel::String& name, const GpioLineLocation& location);
   ~GpioLine() override;
   GpioLine(const GpioLine&) = delete;
   GpioLine& operator=(const GpioLine&) = delete;
@@ -36,7 +36,7 @@ class GpioLine : public OutputLine {
 
  private:
   std::string what_;
-  GpioLineSpec spec_;
+  GpioLineLocation location_;
   gpiod_chip* chip_ = nullptr;
   gpiod_line* line_ = nullptr;
   bool requested_ = false;

@@ -11,7 +11,7 @@ namespace Fru {
 // transfer for a 16-bit one (a counter is read whole). Register addresses are the 8-bit commands.
 class I2cRegisterDevice : public HamImpl {
  public:
-  I2cRegisterDevice(const Kel::String& name, const I2cDeviceSpec& spec);
+  I2cRegisterDevice(const Kel::String& name, const I2cDeviceLocation& location);
 
   [[nodiscard]] AccessStatus read8(std::uint32_t address, std::uint8_t& data) override;
   [[nodiscard]] AccessStatus write8(std::uint32_t address, std::uint8_t value) override;
@@ -26,9 +26,9 @@ class I2cRegisterDevice : public HamImpl {
   Kel::Ptr<Ham> ham_;
 };
 
-// The bank `name` on the device of `spec`, found answering (OpenMode changes nothing here).
+// The bank `name` on the device of `location`, found answering (OpenMode changes nothing here).
 // Throws DeviceError.
 Kel::Ptr<I2cRegisterDevice> openI2cRegisterDevice(const Kel::String& name,
-                                                  const I2cDeviceSpec& spec);
+                                                  const I2cDeviceLocation& location);
 
 }  // namespace Fru

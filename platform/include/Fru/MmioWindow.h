@@ -12,15 +12,15 @@ namespace Fru {
 
 // Where a memory-mapped register window lies. Exactly one of pci, pciAddress and path names the
 // device.
-struct MmioWindowSpec {
-  std::string pci;         // "vendor:device" in hex ("1af4:1110"): the first such PCI function
-  std::string pciAddress;  // "domain:bus:device.function" ("0000:03:00.0")
-  unsigned bar = 0;        // the PCI function's memory BAR, 0 to 5
-  std::string path;        // a UIO device (/dev/uioN) or any file that can be mapped
-  unsigned map = 0;        // the UIO device's memory map
+struct MmioWindowLocation {
+  std::string pci{};         // "vendor:device" in hex ("1af4:1110"): the first such PCI function
+  std::string pciAddress{};  // "domain:bus:device.function" ("0000:03:00.0")
+  unsigned bar = 0;          // the PCI function's memory BAR, 0 to 5
+  std::string path{};        // a UIO device (/dev/uioN) or any file that can be mapped
+  unsigned map = 0;          // the UIO device's memory map
   std::uint64_t offset = 0;  // of the window in the BAR, map or file
   std::uint32_t size = 0;    // of the window: registers 0 to size-1
-  bool operator==(const MmioWindowSpec&) const = default;
+  bool operator==(const MmioWindowLocation&) const = default;
 };
 
 // A memory-mapped register window: each access is one volatile load or store of exactly the
@@ -55,10 +55,10 @@ class MmioWindow : public HamImpl {
   Kel::Ptr<Ham> ham_;
 };
 
-// Finds the device of `spec` (a PCI function's BAR through sysfs under `sysfs`, a UIO map, or the
-// file), enables a PCI function's memory decoding when it is off (OpenMode::use only), and maps
+// Finds the device of `location` (a PCI function's BAR through sysfs under `sysfs`, a UIO map, or
+// the file), enables a PCI function's memory decoding when it is off (OpenMode::use only), and maps
 // the window. Throws DeviceError naming the bank `name` and the cause.
-Kel::Ptr<MmioWindow> openMmioWindow(const Kel::String& name, const MmioWindowSpec& spec,
+Kel::Ptr<MmioWindow> openMmioWindow(const Kel::String& name, const MmioWindowLocation& location,
                                     OpenMode mode, const std::filesystem::path& sysfs = "/sys");
 
 }  // namespace Fru

@@ -7,10 +7,10 @@
 namespace Fru {
 
 // A pin (0 to 7) of an expander.
-struct Pca9554LineSpec {
-  I2cDeviceSpec device;
+struct Pca9554PinLocation {
+  I2cDeviceLocation device{};
   unsigned pin = 0;
-  bool operator==(const Pca9554LineSpec&) const = default;
+  bool operator==(const Pca9554PinLocation&) const = default;
 };
 
 // One pin of an NXP PCA9554-style 8-bit I/O expander on SMBus, driven as an output: the pin's bit
@@ -22,7 +22,7 @@ class Pca9554Line : public OutputLine {
   static constexpr std::uint8_t outputPort = 1;
   static constexpr std::uint8_t configuration = 3;
 
-  Pca9554Line(const Kel::String& name, const Pca9554LineSpec& spec);
+  Pca9554Line(const Kel::String& name, const Pca9554PinLocation& location);
   [[nodiscard]] LineDrive assertedIs(bool asserted) override;
   SmbusDevice& device() { return device_; }
 
@@ -34,7 +34,7 @@ class Pca9554Line : public OutputLine {
   std::uint8_t mask_;
 };
 
-// The line `name` on the expander of `spec`, found answering. Throws DeviceError.
-Kel::Ptr<Pca9554Line> openPca9554Line(const Kel::String& name, const Pca9554LineSpec& spec);
+// The line `name` on the expander of `location`, found answering. Throws DeviceError.
+Kel::Ptr<Pca9554Line> openPca9554Line(const Kel::String& name, const Pca9554PinLocation& location);
 
 }  // namespace Fru

@@ -11,11 +11,11 @@ namespace Fru {
 
 // Where an SMBus device sits: its bus by number (/dev/i2c-N) or by its adapter's name in sysfs,
 // which stays the same across boots, and its 7-bit address.
-struct I2cDeviceSpec {
-  std::optional<unsigned> bus;
-  std::string busName;
+struct I2cDeviceLocation {
+  std::optional<unsigned> bus{};
+  std::string busName{};
   std::uint8_t address = 0;
-  bool operator==(const I2cDeviceSpec&) const = default;
+  bool operator==(const I2cDeviceLocation&) const = default;
 };
 
 // The SMBus transfers of one device on i2c-dev, through libi2c. Each transfer opens the bus,
@@ -24,7 +24,7 @@ struct I2cDeviceSpec {
 class SmbusDevice {
  public:
   // `what` names the bank or line in messages and traces.
-  SmbusDevice(std::string what, I2cDeviceSpec spec, std::filesystem::path sysfs = "/sys",
+  SmbusDevice(std::string what, I2cDeviceLocation location, std::filesystem::path sysfs = "/sys",
               std::filesystem::path dev = "/dev");
 
   [[nodiscard]] AccessStatus readByte(std::uint8_t command, std::uint8_t& value);
@@ -36,7 +36,7 @@ class SmbusDevice {
   void probe();
 
   const std::string& what() const { return what_; }
-  const I2cDeviceSpec& spec() const { return spec_; }
+  const I2cDeviceLocation& location() const { return location_; }
   // The errno of the last failed transfer (0 before any), and how many failed.
   int lastError() const { return lastError_; }
   std::uint64_t failures() const { return failures_; }
@@ -52,7 +52,7 @@ class SmbusDevice {
   void failureIs(const char* operation, std::uint8_t command, const std::string& step, int error);
 
   std::string what_;
-  I2cDeviceSpec spec_;
+  I2cDeviceLocation location_;
   std::filesystem::path sysfs_;
   std::filesystem::path dev_;
   std::optional<unsigned> resolvedBus_;
@@ -61,6 +61,6 @@ class SmbusDevice {
 };
 
 // "i2c-0 0x21" or "bus `SMBus stub driver` 0x21", for messages.
-std::string describe(const I2cDeviceSpec& spec);
+std::string describe(const I2cDeviceLocation& location);
 
 }  // namespace Fru

@@ -1,5 +1,6 @@
 #include "Fru/DeviceError.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace Fru {

@@ -12,28 +12,31 @@ namespace Fru {
 namespace {
 constexpr const char* consumer = "velaclockd";
 
-std::string lineText(const GpioLineSpec& spec) {
-  return spec.lineName.empty() ? "line " + std::to_string(spec.line.value_or(0))
-                               : "line `" + spec.lineName + "`";
+std::string lineText(const GpioLineLocation& location) {
+  return location.lineName.empty() ? "line " + std::to_string(location.line.value_or(0))
+                                   : "line `" + location.lineName + "`";
 }
 }  // namespace
 
-GpioLine::GpioLine(const Kel::String& name, const GpioLineSpec& spec)
-    : what_("line " + name), spec_(spec) {
+GpioLine::GpioLine(const Kel::String& name, const GpioLineLocation& location)
+    : what_("line " + name), location_(location) {
   errno = 0;
-  chip_ = gpiod_chip_open_lookup(spec.chip.c_str());
-  if (!chip_) throwDeviceError(what_, "no GPIO chip `" + spec.chip + "`", errno ? errno : ENODEV);
+  chip_ = gpiod_chip_open_lookup(location.chip.c_str());
+  if (!chip_)
+    throwDeviceError(what_, "no GPIO chip `" + location.chip + "`", errno ? errno : ENODEV);
   errno = 0;
-  line_ = spec.lineName.empty() ? gpiod_chip_get_line(chip_, spec.line.value_or(0))
-                                : gpiod_chip_find_line(chip_, spec.lineName.c_str());
+  line_ = location.lineName.empty() ? gpiod_chip_get_line(chip_, location.line.value_or(0))
+                                    : gpiod_chip_find_line(chip_, location.lineName.c_str());
   if (!line_) {
     const int error = errno ? errno : ENOENT;
     gpiod_chip_close(chip_);
-    throwDeviceError(what_, "GPIO chip `" + spec.chip + "` has no " + lineText(spec), error);
+    throwDeviceError(what_, "GPIO chip `" + location.chip + "` has no " + lineText(location),
+                     error);
   }
   if (gpiod_line_is_used(line_)) {
     const char* holder = gpiod_line_consumer(line_);
-    const std::string text = lineText(spec) + " of GPIO chip `" + spec.chip + "` is held by " +
+    const std::string text = lineText(location) + " of GPIO chip `" + location.chip +
+                             "` is held by " +
                              (holder ? std::string("`") + holder + "`" : "another consumer");
     gpiod_chip_close(chip_);
     throwDeviceError(what_, text, EBUSY);
@@ -49,12 +52,12 @@ LineDrive GpioLine::assertedIs(bool asserted) {
   // libgpiod inverts an active-low line itself: the value is always "asserted or not".
   const int value = asserted ? 1 : 0;
   if (!requested_) {
-    const int flags = spec_.activeLow ? GPIOD_LINE_REQUEST_FLAG_ACTIVE_LOW : 0;
+    const int flags = location_.activeLow ? GPIOD_LINE_REQUEST_FLAG_ACTIVE_LOW : 0;
     if (gpiod_line_request_output_flags(line_, consumer, flags, value) < 0) {
       const int error = errno;
       static Kel::TraceHandle& trace = Kel::traceHandle("Fru");
-      KEL_TRACE(trace, 0) << what_ << ": cannot request " << lineText(spec_) << " of `"
-                          << spec_.chip << "` as an output: " << std::strerror(error);
+      KEL_TRACE(trace, 0) << what_ << ": cannot request " << lineText(location_) << " of `"
+                          << location_.chip << "` as an output: " << std::strerror(error);
       return error == EBUSY ? LineDrive::refused : LineDrive::accessFailed;
     }
     requested_ = true;

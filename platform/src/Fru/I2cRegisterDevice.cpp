@@ -9,8 +9,8 @@ namespace {
 constexpr std::uint32_t commandCount = 0x100;
 }  // namespace
 
-I2cRegisterDevice::I2cRegisterDevice(const Kel::String& name, const I2cDeviceSpec& spec)
-    : device_("register bank " + name, spec) {}
+I2cRegisterDevice::I2cRegisterDevice(const Kel::String& name, const I2cDeviceLocation& location)
+    : device_("register bank " + name, location) {}
 
 AccessStatus I2cRegisterDevice::read8(std::uint32_t address, std::uint8_t& data) {
   if (address >= commandCount) return AccessStatus::badAddress;
@@ -28,8 +28,8 @@ AccessStatus I2cRegisterDevice::read16(std::uint32_t address, std::uint16_t& dat
 }
 
 Kel::Ptr<I2cRegisterDevice> openI2cRegisterDevice(const Kel::String& name,
-                                                  const I2cDeviceSpec& spec) {
-  auto bank = Kel::makePtr<I2cRegisterDevice>(name, spec);
+                                                  const I2cDeviceLocation& location) {
+  auto bank = Kel::makePtr<I2cRegisterDevice>(name, location);
   bank->device().probe();
   return bank;
 }

@@ -30,8 +30,8 @@ struct MappedDevice {
 // Map N of a UIO device lies at N pages into /dev/uioX; its size is in sysfs.
 MappedDevice uioMap(const std::string& what, const std::filesystem::path& device, unsigned map,
                     const std::filesystem::path& sysfs) {
-  const auto sizeFile = sysfs / "class/uio" / device.filename() / "maps" /
-                        ("map" + std::to_string(map)) / "size";
+  const auto sizeFile =
+      sysfs / "class/uio" / device.filename() / "maps" / ("map" + std::to_string(map)) / "size";
   std::ifstream in(sizeFile);
   std::uint64_t size = 0;
   if (!(in >> std::hex >> size) || size == 0) {
@@ -41,17 +41,17 @@ MappedDevice uioMap(const std::string& what, const std::filesystem::path& device
   return {device, std::uint64_t(map) * std::uint64_t(sysconf(_SC_PAGESIZE)), size};
 }
 
-MappedDevice mappedDevice(const std::string& what, const MmioWindowSpec& spec, OpenMode mode,
-                          const std::filesystem::path& sysfs) {
-  if (spec.path.empty()) {
-    const auto function = findPciFunction(what, spec.pci, spec.pciAddress, sysfs);
-    const PciBar bar = pciBar(what, function, spec.bar);
+MappedDevice mappedDevice(const std::string& what, const MmioWindowLocation& location,
+                          OpenMode mode, const std::filesystem::path& sysfs) {
+  if (location.path.empty()) {
+    const auto function = findPciFunction(what, location.pci, location.pciAddress, sysfs);
+    const PciBar bar = pciBar(what, function, location.bar);
     if (mode == OpenMode::use) enablePciFunction(what, function);
     return {bar.resource, 0, bar.size};
   }
-  const std::filesystem::path path = spec.path;
+  const std::filesystem::path path = location.path;
   if (path.parent_path() == "/dev" && path.filename().string().rfind("uio", 0) == 0) {
-    return uioMap(what, path, spec.map, sysfs);
+    return uioMap(what, path, location.map, sysfs);
   }
   struct stat st {};
   if (stat(path.c_str(), &st) < 0) throwDeviceError(what, "cannot open " + path.string(), errno);
@@ -76,8 +76,9 @@ MmioWindow::MmioWindow(Kel::String name, const std::filesystem::path& file, std:
   close(fd);
   if (mapping_ == MAP_FAILED) {
     mapping_ = nullptr;
-    throwDeviceError(what, fmt::format("cannot map 0x{:x} bytes of {} at 0x{:x}", mappingLength_,
-                                       file.string(), start),
+    throwDeviceError(what,
+                     fmt::format("cannot map 0x{:x} bytes of {} at 0x{:x}", mappingLength_,
+                                 file.string(), start),
                      error);
   }
   registers_ = static_cast<volatile std::uint8_t*>(mapping_) + (offset - start);
@@ -108,22 +109,23 @@ AccessStatus MmioWindow::read16(std::uint32_t address, std::uint16_t& data) {
   return AccessStatus::ok;
 }
 
-Kel::Ptr<MmioWindow> openMmioWindow(const Kel::String& name, const MmioWindowSpec& spec,
+Kel::Ptr<MmioWindow> openMmioWindow(const Kel::String& name, const MmioWindowLocation& location,
                                     OpenMode mode, const std::filesystem::path& sysfs) {
   const std::string what = bankName(name);
-  const MappedDevice device = mappedDevice(what, spec, mode, sysfs);
+  const MappedDevice device = mappedDevice(what, location, mode, sysfs);
   // Never map beyond what the device has: a BAR, a UIO map, a file.
   if (device.available &&
-      (spec.offset > device.available || spec.size > device.available - spec.offset)) {
-    throw DeviceError(fmt::format("{}: the window 0x{:x} to 0x{:x} lies beyond the 0x{:x} bytes "
-                                  "of {}",
-                                  what, spec.offset, spec.offset + spec.size, device.available,
-                                  device.file.string()));
+      (location.offset > device.available || location.size > device.available - location.offset)) {
+    throw DeviceError(
+        fmt::format("{}: the window 0x{:x} to 0x{:x} lies beyond the 0x{:x} bytes "
+                    "of {}",
+                    what, location.offset, location.offset + location.size, device.available,
+                    device.file.string()));
   }
-  if (spec.offset > UINT64_MAX - device.start - spec.size) {
+  if (location.offset > UINT64_MAX - device.start - location.size) {
     throw DeviceError(what + ": the window's offset lies beyond any device");
   }
-  return Kel::makePtr<MmioWindow>(name, device.file, device.start + spec.offset, spec.size);
+  return Kel::makePtr<MmioWindow>(name, device.file, device.start + location.offset, location.size);
 }
 
 void MmioWindow::hamIs(const Kel::Ptr<Ham>& ham) {

@@ -2,8 +2,9 @@
 
 namespace Fru {
 
-Pca9554Line::Pca9554Line(const Kel::String& name, const Pca9554LineSpec& spec)
-    : device_("line " + name, spec.device), mask_(static_cast<std::uint8_t>(1U << spec.pin)) {}
+Pca9554Line::Pca9554Line(const Kel::String& name, const Pca9554PinLocation& location)
+    : device_("line " + name, location.device),
+      mask_(static_cast<std::uint8_t>(1U << location.pin)) {}
 
 LineDrive Pca9554Line::bitsIs(std::uint8_t reg, std::uint8_t mask, std::uint8_t bits) {
   std::uint8_t value = 0;
@@ -21,8 +22,8 @@ LineDrive Pca9554Line::assertedIs(bool asserted) {
   return bitsIs(configuration, mask_, 0);
 }
 
-Kel::Ptr<Pca9554Line> openPca9554Line(const Kel::String& name, const Pca9554LineSpec& spec) {
-  auto line = Kel::makePtr<Pca9554Line>(name, spec);
+Kel::Ptr<Pca9554Line> openPca9554Line(const Kel::String& name, const Pca9554PinLocation& location) {
+  auto line = Kel::makePtr<Pca9554Line>(name, location);
   line->device().probe();
   return line;
 }

@@ -44,8 +44,8 @@ std::filesystem::path functionWithId(const std::string& what, const std::string&
       return function;
     }
   }
-  throw DeviceError(fmt::format("{}: no PCI function {} in {}", what, vendorDevice,
-                                devices.string()));
+  throw DeviceError(
+      fmt::format("{}: no PCI function {} in {}", what, vendorDevice, devices.string()));
 }
 }  // namespace
 
@@ -56,8 +56,8 @@ std::filesystem::path findPciFunction(const std::string& what, const std::string
   if (address.empty()) return functionWithId(what, vendorDevice, devices);
   const std::filesystem::path function = devices / address;
   if (!std::filesystem::exists(function / "vendor")) {
-    throw DeviceError(fmt::format("{}: no PCI function at {} in {}", what, address,
-                                  devices.string()));
+    throw DeviceError(
+        fmt::format("{}: no PCI function at {} in {}", what, address, devices.string()));
   }
   return function;
 }

@@ -29,7 +29,8 @@ Kel::TraceHandle& trace() {
 // The number of the adapter called `name` (its sysfs `name`), or nullopt.
 std::optional<unsigned> busNamed(const std::filesystem::path& sysfs, const std::string& name) {
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(sysfs / "class/i2c-adapter", error)) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(sysfs / "class/i2c-adapter", error)) {
     std::ifstream in(entry.path() / "name");
     std::string adapter;
     std::getline(in, adapter);
@@ -42,21 +43,21 @@ std::optional<unsigned> busNamed(const std::filesystem::path& sysfs, const std::
 }
 }  // namespace
 
-std::string describe(const I2cDeviceSpec& spec) {
-  if (spec.bus) return fmt::format("i2c-{} 0x{:02x}", *spec.bus, spec.address);
-  return fmt::format("bus `{}` 0x{:02x}", spec.busName, spec.address);
+std::string describe(const I2cDeviceLocation& location) {
+  if (location.bus) return fmt::format("i2c-{} 0x{:02x}", *location.bus, location.address);
+  return fmt::format("bus `{}` 0x{:02x}", location.busName, location.address);
 }
 
-SmbusDevice::SmbusDevice(std::string what, I2cDeviceSpec spec, std::filesystem::path sysfs,
+SmbusDevice::SmbusDevice(std::string what, I2cDeviceLocation location, std::filesystem::path sysfs,
                          std::filesystem::path dev)
     : what_(std::move(what)),
-      spec_(std::move(spec)),
+      location_(std::move(location)),
       sysfs_(std::move(sysfs)),
       dev_(std::move(dev)),
-      resolvedBus_(spec_.bus) {}
+      resolvedBus_(location_.bus) {}
 
 std::filesystem::path SmbusDevice::busDevice() {
-  if (!resolvedBus_) resolvedBus_ = busNamed(sysfs_, spec_.busName);
+  if (!resolvedBus_) resolvedBus_ = busNamed(sysfs_, location_.busName);
   if (!resolvedBus_) return {};
   return dev_ / ("i2c-" + std::to_string(*resolvedBus_));
 }
@@ -64,7 +65,7 @@ std::filesystem::path SmbusDevice::busDevice() {
 int SmbusDevice::opened(std::string& failedStep) {
   const std::filesystem::path bus = busDevice();
   if (bus.empty()) {
-    failedStep = "no I2C adapter is named `" + spec_.busName + "`";
+    failedStep = "no I2C adapter is named `" + location_.busName + "`";
     return -ENODEV;
   }
   const int fd = open(bus.c_str(), O_RDWR | O_CLOEXEC);
@@ -72,7 +73,7 @@ int SmbusDevice::opened(std::string& failedStep) {
     failedStep = "cannot open " + bus.string();
     return -errno;
   }
-  if (ioctl(fd, I2C_SLAVE, static_cast<unsigned long>(spec_.address)) < 0) {
+  if (ioctl(fd, I2C_SLAVE, static_cast<unsigned long>(location_.address)) < 0) {
     const int error = errno;
     close(fd);
     failedStep = error == EBUSY ? "a kernel driver holds the address" : "cannot select the address";
@@ -95,7 +96,7 @@ int SmbusDevice::transferred(const char* operation, std::uint8_t command, Transf
   if (result < 0) {
     failureIs(operation, command, "nothing answers", -result);
   } else if (lastError_) {
-    KEL_TRACE(trace(), 0) << what_ << " (" << describe(spec_) << ") answers again";
+    KEL_TRACE(trace(), 0) << what_ << " (" << describe(location_) << ") answers again";
     lastError_ = 0;
   }
   return result;
@@ -105,11 +106,11 @@ void SmbusDevice::failureIs(const char* operation, std::uint8_t command, const s
                             int error) {
   ++failures_;
   // The adapter may come back under another number: look its name up again next time.
-  if (!spec_.bus) resolvedBus_.reset();
+  if (!location_.bus) resolvedBus_.reset();
   // Told once per cause: a counter polled every millisecond would flood the trace.
   if (error == lastError_) return;
   lastError_ = error;
-  KEL_TRACE(trace(), 0) << what_ << " (" << describe(spec_) << "): " << operation << " of 0x"
+  KEL_TRACE(trace(), 0) << what_ << " (" << describe(location_) << "): " << operation << " of 0x"
                         << std::hex << unsigned{command} << std::dec << " failed: " << step << ": "
                         << std::strerror(error) << " (errno " << error << ")";
 }
@@ -140,7 +141,7 @@ AccessStatus SmbusDevice::readWord(std::uint8_t command, std::uint16_t& value) {
 }
 
 void SmbusDevice::probe() {
-  const std::string where = what_ + " (" + describe(spec_) + ")";
+  const std::string where = what_ + " (" + describe(location_) + ")";
   std::string step;
   const int fd = opened(step);
   if (fd < 0) throwDeviceError(where, step, -fd);
