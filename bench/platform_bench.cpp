@@ -52,8 +52,7 @@ void notification(benchmark::State& state) {
 }
 BENCHMARK(notification)->Arg(1)->Arg(8);
 
-// A register window of 0x2000 bytes on the backend `state.range(0)` names, or null (and the
-// benchmark skipped) when it cannot be had here.
+// A register window of 0x2000 bytes on the backend `state.range(0)` names.
 Kel::Ptr<Fru::HamImpl> registerWindow(benchmark::State& state, const Kel::String& name) {
   switch (state.range(0)) {
     case 0:
@@ -78,9 +77,13 @@ Kel::Ptr<Fru::HamImpl> registerWindow(benchmark::State& state, const Kel::String
             {.bus = static_cast<unsigned>(std::stoul(text.substr(0, colon))),
              .address = static_cast<std::uint8_t>(std::stoul(text.substr(colon + 1), nullptr, 0))});
       }
-      state.SkipWithError("no SMBus device: set VELACLOCK_BENCH_I2C=BUS:ADDRESS");
       return nullptr;
   }
+}
+
+// The SMBus device only where one is named.
+int lastBackend() {
+  return std::getenv("VELACLOCK_BENCH_I2C") ? 2 : 1;
 }
 
 void registerRead8(benchmark::State& state) {
@@ -91,7 +94,7 @@ void registerRead8(benchmark::State& state) {
     benchmark::DoNotOptimize(data);
   }
 }
-BENCHMARK(registerRead8)->ArgName("backend")->DenseRange(0, 2);
+BENCHMARK(registerRead8)->ArgName("backend")->DenseRange(0, lastBackend());
 
 void registerWrite8(benchmark::State& state) {
   const auto window = registerWindow(state, "Bench");
@@ -100,7 +103,7 @@ void registerWrite8(benchmark::State& state) {
     if (!window || window->write8(0x10, ++value) != Fru::AccessStatus::ok) break;
   }
 }
-BENCHMARK(registerWrite8)->ArgName("backend")->DenseRange(0, 2);
+BENCHMARK(registerWrite8)->ArgName("backend")->DenseRange(0, lastBackend());
 
 // One poll of the PPS counter: the simulated pulse's counter device, or the counter register
 // read in one 16-bit load.
@@ -115,7 +118,7 @@ void ppsPoll(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(hal.ppsCount());
   Fru::hamImplsDelAll();
 }
-BENCHMARK(ppsPoll)->ArgName("backend")->DenseRange(0, 2);
+BENCHMARK(ppsPoll)->ArgName("backend")->DenseRange(0, lastBackend());
 
 // A two-level route, searched and programmed through the mux registers on each backend.
 void twoLevelRoute(benchmark::State& state) {
@@ -148,7 +151,7 @@ void twoLevelRoute(benchmark::State& state) {
   }
   Fru::hamImplsDelAll();
 }
-BENCHMARK(twoLevelRoute)->ArgName("backend")->DenseRange(0, 2);
+BENCHMARK(twoLevelRoute)->ArgName("backend")->DenseRange(0, lastBackend());
 
 // The PPS edge record published by the agent's table, then read with the public C reader.
 void ppsEdgeRecord(benchmark::State& state) {

@@ -9,6 +9,7 @@
 #include <map>
 #include <thread>
 
+#include "Fru/GpioLine.h"
 #include "Fru/Gpo.h"
 #include "Fru/Ham.h"
 #include "Fru/Hardware.h"
@@ -265,4 +266,17 @@ TEST(Hardware, AnMmioWindowBeyondItsDeviceIsRefusedBeforeAnyAccess) {
   Fru::openMmioWindow("W", {.pci = "1af4:1110", .bar = 2, .size = 0x1000}, Fru::OpenMode::use,
                       sysfs.root.path);
   EXPECT_EQ(sysfs.enable(), "1");  // memory decoding on before the first access
+}
+
+// No GPIO chip can be had here (nor in the hardware tier's guest): what a missing one does.
+TEST(Hardware, AGpioLineOnAMissingChipIsRefusedByName) {
+  try {
+    Fru::GpioLine line("Relay", {.chip = "velaclock-no-such-chip", .line = 0});
+    ADD_FAILURE() << "a line on a missing chip was opened";
+  } catch (const Fru::DeviceError& error) {
+    EXPECT_EQ(
+        std::string(error.what()).rfind("line Relay: no GPIO chip `velaclock-no-such-chip`: ", 0),
+        0u)
+        << error.what();
+  }
 }
