@@ -149,13 +149,15 @@ nlohmann::ordered_json ControlService::handle(const nlohmann::json& request,
     if (op == "del") return del(request);
     if (op == "trace") return trace(request);
     if (op == "regs") return regs(request);
+    if (op == "devices") return devices(request);
     if (op == "paths") return paths(request);
     if (op == "watch") return watch(request, connection);
     if (op == "route") return route(request);
     if (op == "save") return save(request);
     if (op == "sim") return sim(request);
     throw Refused("unknown op `" + op +
-                  "`: expected get, set, del, trace, regs, paths, watch, route, save or sim");
+                  "`: expected get, set, del, trace, regs, devices, paths, watch, route, save or "
+                  "sim");
   } catch (const Refused& refused) {
     return errorReply(refused.what());
   } catch (const AgentStateError& refused) {
@@ -244,6 +246,29 @@ nlohmann::ordered_json ControlService::regs(const nlohmann::json& request) {
   reply["ham"] = ham;
   reply["size"] = bank->registerCount();
   reply["registers"] = registersInHex(ham, *bank);
+  return reply;
+}
+
+// The real devices behind the banks and lines, and how their accesses failed.
+nlohmann::ordered_json ControlService::devices(const nlohmann::json&) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  const auto add = [&](const Kel::String& name, const char* kind, Fru::AccessFailures failures) {
+    list.push_back({{"name", name},
+                    {"kind", kind},
+                    {"failures", failures.count},
+                    {"lastErrno", failures.lastErrno}});
+  };
+  for (const DeviceHamDescription& ham : loaded_.deviceHams) {
+    if (const auto impl = Fru::describedHamImpl(ham.name))
+      add(ham.name, "bank", impl->accessFailures());
+  }
+  for (const DeviceLineDescription& line : loaded_.deviceLines) {
+    if (const auto driver = Fru::describedOutputLine(line.name)) {
+      add(line.name, "line", driver->accessFailures());
+    }
+  }
+  auto reply = ok();
+  reply["devices"] = std::move(list);
   return reply;
 }
 

@@ -34,7 +34,7 @@ T bounded(const std::string& file, const YAML::Node& value, const std::string& w
 
 std::string matching(const std::string& file, const YAML::Node& value, const std::string& what,
                      const char* pattern, const char* expectation) {
-  const auto text = scalar<Kel::String>(file, value, what);
+  auto text = scalar<Kel::String>(file, value, what);
   if (!std::regex_match(text, std::regex(pattern))) {
     descriptionError(file, value,
                      fmt::format("{}: expected {}, not `{}`", what, expectation, text));

@@ -76,12 +76,19 @@ failed_routes() { # instance: mux register accesses of strobe routes that failed
   $C --instance "$1" metrics |
     awk '/^velaclock_route_access_failures_total\{kind="strobe"\}/ { n = $2 } END { print n + 0 }'
 }
+device_failures() { # instance, device: its failed accesses and latest errno in the metrics
+  $C --instance "$1" metrics | awk -v device="device=\"$2\"" '!index($0, device) { next }
+    /^velaclock_device_access_failures_total/ { n = $2 } /^velaclock_device_last_errno/ { e = $2 }
+    END { print n + 0, e + 0 }'
+}
 route_fails_and_daemon_serves() { # instance
   before=$(failed_routes "$1")
   $C --instance "$1" set $SINKS cliConfig asic1/pps-in sourceName=fpga1/ptp-pps >/dev/null
   after=$(failed_routes "$1")
-  detail="failed routes $before -> $after"
-  [ "$after" -gt "$before" ] && kill -0 $pid && $C --instance "$1" show sources >/dev/null
+  failures=$(device_failures "$1" IntelGpioHam)
+  detail="failed routes $before -> $after; IntelGpioHam's failures and errno: $failures"
+  [ "$after" -gt "$before" ] && [ "${failures% *}" -gt 0 ] && [ "${failures#* }" -gt 0 ] &&
+    kill -0 $pid && $C --instance "$1" show sources >/dev/null
 }
 route_succeeds() { # instance, source
   before=$(failed_routes "$1")

@@ -33,13 +33,17 @@ class GpioLine : public OutputLine {
   GpioLine& operator=(const GpioLine&) = delete;
 
   [[nodiscard]] LineDrive assertedIs(bool asserted) override;
+  AccessFailures accessFailures() const override { return failures_; }
 
  private:
+  void failed(int error);
+
   std::string what_;
   GpioLineLocation location_;
   gpiod_chip* chip_ = nullptr;
   gpiod_line* line_ = nullptr;
   bool requested_ = false;
+  AccessFailures failures_;
 };
 
 }  // namespace Fru

@@ -22,6 +22,8 @@ void hamImplsDelAll();
 void outputLineIs(const Kel::String& name, const Kel::Ptr<OutputLine>& line);
 // The driver described for `name`, or null.
 Kel::Ptr<OutputLine> describedOutputLine(const Kel::String& name);
+// Every described line driver, by line name.
+const std::map<Kel::String, Kel::Ptr<OutputLine>>& outputLines();
 void outputLinesDelAll();
 
 }  // namespace Fru

@@ -18,6 +18,7 @@ class I2cRegisterDevice : public HamImpl {
   [[nodiscard]] AccessStatus read16(std::uint32_t address, std::uint16_t& data) override;
   void hamIs(const Kel::Ptr<Ham>& ham) override;
   std::uint32_t registerCount() const override;
+  AccessFailures accessFailures() const override { return device_.failures(); }
 
   SmbusDevice& device() { return device_; }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ostream>
 
+#include "Fru/AccessFailures.h"
 #include "Kel/Ptr.h"
 #include "Kel/PtrInterface.h"
 #include "Kel/String.h"
@@ -25,6 +26,8 @@ class OutputLine : public Kel::PtrInterface {
  public:
   // Drives the line asserted or de-asserted.
   [[nodiscard]] virtual LineDrive assertedIs(bool asserted) = 0;
+  // The accesses of the line's device that failed.
+  virtual AccessFailures accessFailures() const = 0;
 };
 
 }  // namespace Fru

@@ -24,6 +24,7 @@ class Pca9554Line : public OutputLine {
 
   Pca9554Line(const Kel::String& name, const Pca9554PinLocation& location);
   [[nodiscard]] LineDrive assertedIs(bool asserted) override;
+  AccessFailures accessFailures() const override { return device_.failures(); }
   SmbusDevice& device() { return device_; }
 
  private:

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "Fru/AccessFailures.h"
 #include "Fru/HamImpl.h"
 
 namespace Fru {
@@ -37,9 +38,8 @@ class SmbusDevice {
 
   const std::string& what() const { return what_; }
   const I2cDeviceLocation& location() const { return location_; }
-  // The errno of the last failed transfer (0 before any), and how many failed.
-  int lastError() const { return lastError_; }
-  std::uint64_t failures() const { return failures_; }
+  // How many transfers failed, and the errno of the latest.
+  const AccessFailures& failures() const { return failures_; }
 
  private:
   // The bus's device file, resolving a bus name through sysfs; empty when no adapter has it.
@@ -56,8 +56,8 @@ class SmbusDevice {
   std::filesystem::path sysfs_;
   std::filesystem::path dev_;
   std::optional<unsigned> resolvedBus_;
-  int lastError_ = 0;
-  std::uint64_t failures_ = 0;
+  int lastError_ = 0;  // of the failure told last; 0 once the device answers again
+  AccessFailures failures_;
 };
 
 // "i2c-0 0x21" or "bus `SMBus stub driver` 0x21", for messages.

@@ -48,6 +48,11 @@ GpioLine::~GpioLine() {
   gpiod_chip_close(chip_);
 }
 
+void GpioLine::failed(int error) {
+  ++failures_.count;
+  failures_.lastErrno = error;
+}
+
 LineDrive GpioLine::assertedIs(bool asserted) {
   // libgpiod inverts an active-low line itself: the value is always "asserted or not".
   const int value = asserted ? 1 : 0;
@@ -55,6 +60,7 @@ LineDrive GpioLine::assertedIs(bool asserted) {
     const int flags = location_.activeLow ? GPIOD_LINE_REQUEST_FLAG_ACTIVE_LOW : 0;
     if (gpiod_line_request_output_flags(line_, consumer, flags, value) < 0) {
       const int error = errno;
+      failed(error);
       static Kel::TraceHandle& trace = Kel::traceHandle("Fru");
       KEL_TRACE(trace, 0) << what_ << ": cannot request " << lineText(location_) << " of `"
                           << location_.chip << "` as an output: " << std::strerror(error);
@@ -63,7 +69,10 @@ LineDrive GpioLine::assertedIs(bool asserted) {
     requested_ = true;
     return LineDrive::driven;
   }
-  if (gpiod_line_set_value(line_, value) < 0) return LineDrive::accessFailed;
+  if (gpiod_line_set_value(line_, value) < 0) {
+    failed(errno);
+    return LineDrive::accessFailed;
+  }
   return gpiod_line_get_value(line_) == value ? LineDrive::driven : LineDrive::readBackMismatch;
 }
 

@@ -54,6 +54,10 @@ Kel::Ptr<OutputLine> describedOutputLine(const Kel::String& name) {
   return it == lineDrivers().end() ? nullptr : it->second;
 }
 
+const std::map<Kel::String, Kel::Ptr<OutputLine>>& outputLines() {
+  return lineDrivers();
+}
+
 void outputLinesDelAll() {
   lineDrivers().clear();
 }

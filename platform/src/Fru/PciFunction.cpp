@@ -54,7 +54,7 @@ std::filesystem::path findPciFunction(const std::string& what, const std::string
                                       const std::filesystem::path& sysfs) {
   const std::filesystem::path devices = sysfs / "bus/pci/devices";
   if (address.empty()) return functionWithId(what, vendorDevice, devices);
-  const std::filesystem::path function = devices / address;
+  std::filesystem::path function = devices / address;
   if (!std::filesystem::exists(function / "vendor")) {
     throw DeviceError(
         fmt::format("{}: no PCI function at {} in {}", what, address, devices.string()));

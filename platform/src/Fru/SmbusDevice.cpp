@@ -104,7 +104,8 @@ int SmbusDevice::transferred(const char* operation, std::uint8_t command, Transf
 
 void SmbusDevice::failureIs(const char* operation, std::uint8_t command, const std::string& step,
                             int error) {
-  ++failures_;
+  ++failures_.count;
+  failures_.lastErrno = error;
   // The adapter may come back under another number: look its name up again next time.
   if (!location_.bus) resolvedBus_.reset();
   // Told once per cause: a counter polled every millisecond would flood the trace.
