@@ -1,16 +1,25 @@
-// Costs on the agent's hot paths: a change reaching its reactors, a route found and programmed,
-// and the PPS edge record published and read back by another program's reader; and the largest
-// control reply, `regs` of a full register bank.
+// Costs on the agent's hot paths: a change reaching its reactors, a register access and a route
+// found and programmed on each register backend, a PPS poll through each, and the PPS edge record
+// published and read back by another program's reader; and the largest control reply, `regs` of a
+// full register bank. Benchmarks with a `backend` argument run on the simulated bank (0), on an
+// mmio window over a file mapping (1), and, when VELACLOCK_BENCH_I2C names a device as
+// "BUS:ADDRESS" (the hardware tier's guest does, on i2c-stub), on that SMBus device (2).
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "Fru/Hardware.h"
+#include "Fru/I2cRegisterDevice.h"
+#include "Fru/MmioWindow.h"
 #include "Fru/SimRegisterBank.h"
 #include "Hardware/ClockMux.h"
 #include "KelSharedMem/EntityManager.h"
+#include "Pps/Counter/LumenHal.h"
+#include "Pps/Counter/SimPulse.h"
 #include "VelaClock/ClockMux.h"
 #include "VelaClock/VelaClockCommonFunctions.h"
 #include "VelaClockAgent/PpsWaiterTypes.h"
@@ -43,11 +52,83 @@ void notification(benchmark::State& state) {
 }
 BENCHMARK(notification)->Arg(1)->Arg(8);
 
-// A two-level route, searched and programmed through the simulated register bank.
+// A register window of 0x2000 bytes on the backend `state.range(0)` names.
+Kel::Ptr<Fru::HamImpl> registerWindow(benchmark::State& state, const Kel::String& name) {
+  switch (state.range(0)) {
+    case 0:
+      return Kel::makePtr<Fru::SimRegisterBank>(name, 0x2000);
+    case 1: {
+      const auto file = std::filesystem::temp_directory_path() /
+                        ("velaclock-bench-" + name + "-" + std::to_string(getpid()));
+      std::filesystem::remove(file);
+      { std::ofstream(file).put('\0'); }
+      std::filesystem::resize_file(file, 0x2000);
+      auto window =
+          Fru::openMmioWindow(name, {.path = file.string(), .size = 0x2000}, Fru::OpenMode::use);
+      std::filesystem::remove(file);  // the mapping stays
+      return window;
+    }
+    default:
+      if (const char* device = std::getenv("VELACLOCK_BENCH_I2C")) {
+        const std::string text = device;
+        const auto colon = text.find(':');
+        return Fru::openI2cRegisterDevice(
+            name,
+            {.bus = static_cast<unsigned>(std::stoul(text.substr(0, colon))),
+             .address = static_cast<std::uint8_t>(std::stoul(text.substr(colon + 1), nullptr, 0))});
+      }
+      return nullptr;
+  }
+}
+
+// The SMBus device only where one is named.
+int lastBackend() {
+  return std::getenv("VELACLOCK_BENCH_I2C") ? 2 : 1;
+}
+
+void registerRead8(benchmark::State& state) {
+  const auto window = registerWindow(state, "Bench");
+  std::uint8_t data = 0;
+  for (auto _ : state) {
+    if (!window || window->read8(0x10, data) != Fru::AccessStatus::ok) break;
+    benchmark::DoNotOptimize(data);
+  }
+}
+BENCHMARK(registerRead8)->ArgName("backend")->DenseRange(0, lastBackend());
+
+void registerWrite8(benchmark::State& state) {
+  const auto window = registerWindow(state, "Bench");
+  std::uint8_t value = 0;
+  for (auto _ : state) {
+    if (!window || window->write8(0x10, ++value) != Fru::AccessStatus::ok) break;
+  }
+}
+BENCHMARK(registerWrite8)->ArgName("backend")->DenseRange(0, lastBackend());
+
+// One poll of the PPS counter: the simulated pulse's counter device, or the counter register
+// read in one 16-bit load.
+void ppsPoll(benchmark::State& state) {
+  const auto window = registerWindow(state, Pps::Counter::LumenHal::registerWindow);
+  if (!window) return;
+  if (const auto bank = Kel::dynamicPtrCast<Fru::SimRegisterBank>(window)) {
+    bank->deviceIs(0x40, Kel::makePtr<Pps::Counter::SimCounterDevice>());
+  }
+  Fru::hamImplIs(Pps::Counter::LumenHal::registerWindow, window);
+  Pps::Counter::LumenHal hal(0x40);
+  for (auto _ : state) benchmark::DoNotOptimize(hal.ppsCount());
+  Fru::hamImplsDelAll();
+}
+BENCHMARK(ppsPoll)->ArgName("backend")->DenseRange(0, lastBackend());
+
+// A two-level route, searched and programmed through the mux registers on each backend.
 void twoLevelRoute(benchmark::State& state) {
   unsetenv("SIMULATION_VMID");
-  auto bank = Kel::makePtr<Fru::SimRegisterBank>("IntelGpioHam", 256);
+  const auto bank = registerWindow(state, "IntelGpioHam");
+  if (!bank) return;
   Fru::hamImplIs("IntelGpioHam", bank);
+  // The muxes' Ham is made once per process: make it again on this backend.
+  VelaClockAgent::clockMuxHamImpl = nullptr;
+  VelaClockAgent::clockMuxHam = nullptr;
   auto config = Kel::makePtr<Hardware::ClockMux::MuxConfigDir>("FixedSystem");
   auto status = Kel::makePtr<Hardware::ClockMux::MuxStatusDir>("FixedSystem");
   auto ref = config->muxConfigIs("asicRefMux");
@@ -70,7 +151,7 @@ void twoLevelRoute(benchmark::State& state) {
   }
   Fru::hamImplsDelAll();
 }
-BENCHMARK(twoLevelRoute);
+BENCHMARK(twoLevelRoute)->ArgName("backend")->DenseRange(0, lastBackend());
 
 // The PPS edge record published by the agent's table, then read with the public C reader.
 void ppsEdgeRecord(benchmark::State& state) {

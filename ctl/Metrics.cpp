@@ -161,6 +161,31 @@ void muxMetrics(Client& client, Exposition& out) {
   }
 }
 
+// The failed accesses of each real device, and the errno of its latest failure. Nothing from a
+// daemon that has no real devices, or does not tell them.
+void deviceMetrics(Client& client, Exposition& out) {
+  Json devices;
+  try {
+    devices = client.request({{"op", "devices"}}).member("devices", Shape::array);
+  } catch (const Refused&) {
+    return;
+  }
+  if (devices.empty()) return;
+  const auto each = [&](const char* name, const char* type, const char* help, const char* member) {
+    out.family(name, type, help);
+    for (const Json& device : devices) {
+      const std::string labels = fmt::format("device=\"{}\",kind=\"{}\"",
+                                             labelValue(stringAt(device, "name").value_or("")),
+                                             labelValue(stringAt(device, "kind").value_or("")));
+      out.sample(name, labels, std::to_string(unsignedAt(device, member).value_or(0)));
+    }
+  };
+  each("velaclock_device_access_failures_total", "counter",
+       "Accesses of a real register bank or output line that failed.", "failures");
+  each("velaclock_device_last_errno", "gauge",
+       "The errno of the device's latest failed access (0: none yet).", "lastErrno");
+}
+
 }  // namespace
 
 std::string metricsText(Client& client) {
@@ -168,6 +193,7 @@ std::string metricsText(Client& client) {
   ppsMetrics(client, out);
   routeMetrics(client, out);
   muxMetrics(client, out);
+  deviceMetrics(client, out);
   return out.text();
 }
 

@@ -338,7 +338,7 @@ void defineCommandLine(CLI::App& app, Command& command) {
                      "print the latest PPS edge from shared memory, its age and whether it is "
                      "fresh (newer than 1.5 s)")
       ->add_flag("--follow", command.follow, "keep printing each new edge");
-  app.add_subcommand("regs", "dump a simulated register bank")
+  app.add_subcommand("regs", "dump a register bank (a real one is read)")
       ->add_option("HAM", command.ham)
       ->required();
   app.add_subcommand("paths", "list the state database's paths and types");

@@ -1,6 +1,7 @@
 #include "host/ControlService.h"
 
 #include <fmt/format.h>
+#include <fmt/ostream.h>
 
 #include <set>
 #include <stdexcept>
@@ -102,10 +103,20 @@ nlohmann::ordered_json ok() {
   return {{"ok", true}};
 }
 
-// The registers as two lower-case hex digits each, from a table: a bank may hold a million.
-std::string registersInHex(const Fru::SimRegisterBank& bank) {
+// The registers as two lower-case hex digits each, from a table: a bank may hold a million. A
+// simulated bank is looked at without an access; a real one is read, each register once.
+std::string registersInHex(const Kel::String& ham, Fru::HamImpl& impl) {
   constexpr std::string_view digits = "0123456789abcdef";
-  const std::vector<std::uint8_t> registers = bank.contents();
+  const auto* sim = dynamic_cast<const Fru::SimRegisterBank*>(&impl);
+  std::vector<std::uint8_t> registers = sim ? sim->contents() : std::vector<std::uint8_t>();
+  for (std::uint32_t address = 0; !sim && address < impl.registerCount(); ++address) {
+    std::uint8_t value = 0;
+    if (const auto status = impl.read8(address, value); status != Fru::AccessStatus::ok) {
+      throw Refused(fmt::format("register bank {}: read8 of 0x{:x} failed: {}", ham, address,
+                                fmt::streamed(status)));
+    }
+    registers.push_back(value);
+  }
   std::string hex(registers.size() * 2, '0');
   for (std::size_t address = 0; address < registers.size(); ++address) {
     hex[2 * address] = digits[registers[address] >> 4];
@@ -149,13 +160,15 @@ std::optional<nlohmann::ordered_json> ControlService::handle(const nlohmann::jso
     if (op == "del") return del(request);
     if (op == "trace") return trace(request);
     if (op == "regs") return regs(request);
+    if (op == "devices") return devices(request);
     if (op == "paths") return paths(request);
     if (op == "watch") return watch(request, connection);
     if (op == "route") return route(request);
     if (op == "save") return save(connection);
     if (op == "sim") return sim(request);
     throw Refused("unknown op `" + op +
-                  "`: expected get, set, del, trace, regs, paths, watch, route, save or sim");
+                  "`: expected get, set, del, trace, regs, devices, paths, watch, route, save or "
+                  "sim");
   } catch (const Refused& refused) {
     return errorReply(refused.what());
   } catch (const AgentStateError& refused) {
@@ -233,17 +246,40 @@ nlohmann::ordered_json ControlService::trace(const nlohmann::json& request) {
 
 nlohmann::ordered_json ControlService::regs(const nlohmann::json& request) {
   const std::string ham = stringMember(request, "ham");
-  const auto bank = Kel::dynamicPtrCast<Fru::SimRegisterBank>(Fru::describedHamImpl(ham));
-  if (!bank) {
+  const auto bank = Fru::describedHamImpl(ham);
+  if (!bank || !bank->registerCount()) {
     std::string known;
     for (const auto& [name, impl] : Fru::hamImpls()) known += (known.empty() ? "" : ", ") + name;
-    throw Refused(fmt::format("no simulated register bank for Ham `{}` (there are: {})", ham,
+    throw Refused(fmt::format("no register bank for Ham `{}` (there are: {})", ham,
                               known.empty() ? "none" : known));
   }
   auto reply = ok();
   reply["ham"] = ham;
-  reply["size"] = bank->size();
-  reply["registers"] = registersInHex(*bank);
+  reply["size"] = bank->registerCount();
+  reply["registers"] = registersInHex(ham, *bank);
+  return reply;
+}
+
+// The real devices behind the banks and lines, and how their accesses failed.
+nlohmann::ordered_json ControlService::devices(const nlohmann::json&) {
+  nlohmann::ordered_json list = nlohmann::ordered_json::array();
+  const auto add = [&](const Kel::String& name, const char* kind, Fru::AccessFailures failures) {
+    list.push_back({{"name", name},
+                    {"kind", kind},
+                    {"failures", failures.count},
+                    {"lastErrno", failures.lastErrno}});
+  };
+  for (const DeviceHamDescription& ham : loaded_.deviceHams) {
+    if (const auto impl = Fru::describedHamImpl(ham.name))
+      add(ham.name, "bank", impl->accessFailures());
+  }
+  for (const DeviceLineDescription& line : loaded_.deviceLines) {
+    if (const auto driver = Fru::describedOutputLine(line.name)) {
+      add(line.name, "line", driver->accessFailures());
+    }
+  }
+  auto reply = ok();
+  reply["devices"] = std::move(list);
   return reply;
 }
 

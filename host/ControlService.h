@@ -43,6 +43,7 @@ class ControlService {
   nlohmann::ordered_json del(const nlohmann::json& request);
   nlohmann::ordered_json trace(const nlohmann::json& request);
   nlohmann::ordered_json regs(const nlohmann::json& request);
+  nlohmann::ordered_json devices(const nlohmann::json& request);
   nlohmann::ordered_json paths(const nlohmann::json& request);
   nlohmann::ordered_json watch(const nlohmann::json& request, Connection& connection);
   nlohmann::ordered_json route(const nlohmann::json& request);

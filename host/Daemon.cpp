@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "Fru/DeviceError.h"
 #include "Kel/Activity.h"
 #include "Kel/Trace.h"
 #include "host/AgentLoader.h"
@@ -197,6 +198,8 @@ int runDaemon(const Options& options) {
           return service.handle(request, connection);
         },
         Kel::ActivityFacility::manager());
+  } catch (const Fru::DeviceError& error) {  // the operator can mend the description or device
+    return failed(exitBadUsage, error);
   } catch (const std::exception& error) {
     return failed(exitCannotStart, error);
   }
@@ -212,13 +215,21 @@ int checkDescription(const std::filesystem::path& path) {
   };
   try {
     const PlatformDescription description = readPlatformDescription(path);
+    // As a start would find them, changing nothing on them.
+    openDevices(description.deviceHams, description.deviceLines, Fru::OpenMode::probe);
     std::printf("%s: a platform description of %s, %s and %s%s\n", path.c_str(),
                 counted(description.entities.size(), "entity", "entities").c_str(),
-                counted(description.hams.size(), "register bank", "register banks").c_str(),
-                counted(description.gpos.size(), "output line", "output lines").c_str(),
+                counted(description.hams.size() + description.deviceHams.size(), "register bank",
+                        "register banks")
+                    .c_str(),
+                counted(description.gpos.size() + description.deviceLines.size(), "output line",
+                        "output lines")
+                    .c_str(),
                 description.warnings.empty() ? "" : ", with the warnings above");
     return exitOrderly;
   } catch (const DescriptionError& error) {
+    return failed(exitBadUsage, error);
+  } catch (const Fru::DeviceError& error) {
     return failed(exitBadUsage, error);
   }
 }

@@ -166,7 +166,7 @@ void DescriptionWriter::nextEntity(std::string& out) {
   started_ = true;
   if (next == all.end()) {
     out += "hardware:\n";
-    out += loaded_.hams.empty() ? "  hams: {}\n" : "  hams:\n";
+    out += loaded_.hams.empty() && loaded_.deviceHams.empty() ? "  hams: {}\n" : "  hams:\n";
     stage_ = Stage::hams;
     return;
   }
@@ -216,6 +216,10 @@ void DescriptionWriter::nextEntityLine(std::string& out) {
 // Starts the next register bank: its size, and its registers as they are now.
 void DescriptionWriter::nextHam(std::string& out) {
   if (ham_ == loaded_.hams.size()) {
+    // The banks of real devices: how to reach them, not what they hold.
+    for (const DeviceHamDescription& device : loaded_.deviceHams) {
+      out += line(4, device.name, text(deviceJson(device)));
+    }
     stage_ = Stage::gpo;
     return;
   }
@@ -258,9 +262,12 @@ void DescriptionWriter::finishHam(std::string& out) {
 }
 
 void DescriptionWriter::writeGpo(std::string& out) {
-  out += loaded_.gpos.empty() ? "  gpo: {}\n" : "  gpo:\n";
+  out += loaded_.gpos.empty() && loaded_.deviceLines.empty() ? "  gpo: {}\n" : "  gpo:\n";
   for (const GpoDescription& gpo : loaded_.gpos) {
     out += line(4, gpo.name, text(Json{{"asserted", Fru::gpoLine(gpo.name).asserted}}));
+  }
+  for (const DeviceLineDescription& device : loaded_.deviceLines) {
+    out += line(4, device.name, text(deviceJson(device)));
   }
   stage_ = Stage::done;
 }

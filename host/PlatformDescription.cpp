@@ -12,6 +12,7 @@
 #include "Fru/SimRegisterBank.h"
 #include "Pps/Counter/SimPulse.h"
 #include "host/DescriptionError.h"
+#include "host/DescriptionReading.h"
 #include "host/DescriptionText.h"
 #include "host/EntityYaml.h"
 #include "host/MuxFieldWarnings.h"
@@ -19,38 +20,6 @@
 namespace velaclockd {
 
 namespace {
-
-// Reads one scalar of a value type through the same parsing as entity attributes.
-template <class T>
-T scalar(const std::string& file, const YAML::Node& node, const std::string& what) {
-  std::optional<T> value;
-  if (node.IsScalar()) value = Kel::ValueTraits<T>::fromText(node.Scalar());
-  if (!value)
-    descriptionError(file, node, what + ": expected " + Kel::ValueTraits<T>::expectation());
-  return *value;
-}
-
-void requireMap(const std::string& file, const YAML::Node& node, const std::string& what) {
-  if (!node.IsMap()) descriptionError(file, node, "expected " + what);
-}
-
-// The member `key` of `map`, which must be there.
-YAML::Node child(const std::string& file, const YAML::Node& map, const char* key) {
-  const YAML::Node value = map[key];
-  if (!value) descriptionError(file, map, std::string("expected `") + key + "`");
-  return value;
-}
-
-// Calls `handle(key, value)` for each entry of a map, refusing a key given twice.
-template <class Handle>
-void forEachUnique(const std::string& file, const YAML::Node& map, Handle handle) {
-  std::set<std::string> seen;
-  for (const auto& item : map) {
-    const auto key = item.first.as<std::string>();
-    if (!seen.insert(key).second) descriptionError(file, item.first, "`" + key + "` given twice");
-    handle(key, item.first, item.second);
-  }
-}
 
 // A Ham's name becomes the name of its register file in the instance directory, so it must be one
 // path component that is neither hidden nor a way out: "../x" or "/etc/x" would put the file
@@ -163,7 +132,9 @@ HamDescription readHam(const std::string& file, const std::string& name, const Y
   std::vector<RegisterValues> values;
   forEachUnique(
       file, node, [&](const std::string& key, const YAML::Node& keyNode, const YAML::Node& value) {
-        if (key == "registers") {
+        if (key == "backend") {
+          // `backend: sim`, said outright; any other backend is not read here.
+        } else if (key == "registers") {
           ham.registers = registerCount(file, value);
         } else if (key == "persistent") {
           ham.persistent = scalar<bool>(file, value, "persistent");
@@ -186,7 +157,7 @@ HamDescription readHam(const std::string& file, const std::string& name, const Y
           descriptionError(
               file, keyNode,
               "unknown key `" + key +
-                  "`: expected registers, persistent, values, stuckBits or ppsCounters");
+                  "`: expected backend, registers, persistent, values, stuckBits or ppsCounters");
         }
       });
   ham.values = initialContents(file, ham, values);
@@ -203,7 +174,11 @@ void readHardware(const std::string& file, const YAML::Node& node, PlatformDescr
               file, value,
               [&](const std::string& name, const YAML::Node& nameNode, const YAML::Node& ham) {
                 requireSafeName(file, nameNode, name, "Ham name");
-                out.hams.push_back(readHam(file, name, ham));
+                if (backendOf(file, ham) == "sim") {
+                  out.hams.push_back(readHam(file, name, ham));
+                } else {
+                  out.deviceHams.push_back(readDeviceHam(file, name, ham));
+                }
               });
         } else if (key == "gpo") {
           requireMap(file, value, "output lines by name");
@@ -211,6 +186,10 @@ void readHardware(const std::string& file, const YAML::Node& node, PlatformDescr
               file, value,
               [&](const std::string& name, const YAML::Node& nameNode, const YAML::Node& line) {
                 requireSafeName(file, nameNode, name, "line name");
+                if (backendOf(file, line) != "sim") {
+                  out.deviceLines.push_back(readDeviceLine(file, name, line));
+                  return;
+                }
                 requireMap(file, line, "a line {asserted}");
                 out.gpos.push_back(
                     {name, scalar<bool>(file, child(file, line, "asserted"), "asserted")});
@@ -303,6 +282,10 @@ PlatformDescription readPlatformDescription(const std::filesystem::path& path) {
 
 void install(const PlatformDescription& description, Corral::EntityManager& database,
              const std::filesystem::path& registerDirectory) {
+  const OpenedDevices devices =
+      openDevices(description.deviceHams, description.deviceLines, Fru::OpenMode::use);
+  for (const auto& [name, impl] : devices.hams) Fru::hamImplIs(name, impl);
+  for (const auto& [name, line] : devices.lines) Fru::outputLineIs(name, line);
   for (const HamDescription& ham : description.hams) {
     const auto file = ham.persistent ? registerDirectory / (ham.name + ".regs") : "";
     const bool fresh = file.empty() || !std::filesystem::exists(file);

@@ -10,6 +10,7 @@
 
 #include "Corral/EntityManager.h"
 #include "Kel/Entity.h"
+#include "host/DeviceDescription.h"
 
 namespace velaclockd {
 
@@ -29,21 +30,30 @@ struct GpoDescription {
   bool asserted = false;
 };
 
-// A whole platform description: state-database entities by path, and the simulated hardware.
+// A whole platform description: state-database entities by path, and the hardware, simulated
+// (the default) or real.
 //   entities:
 //     <path>: {type: <entity type>, <attribute>: <value>, <collection>: {<key>: {...}}}
 //   hardware:
 //     hams: {<ham name>: {registers: N, persistent: bool, values: <values>,
-//                          stuckBits: {addr: {mask: m, value: v}}, ppsCounters: [addr]}}
+//                          stuckBits: {addr: {mask: m, value: v}}, ppsCounters: [addr]}
+//                      | {backend: mmio, pci: "vvvv:dddd" | pciAddress: "0000:bb:dd.f", bar: N,
+//                         offset: N, size: N}
+//                      | {backend: mmio, path: FILE, map: N, offset: N, size: N}
+//                      | {backend: i2c, bus: N | busName: NAME, address: 0x08-0x77}}
 //       <values>: {addr: value, ...}, or runs (as a save writes them):
 //                 [[addr, count, value], [addr, "hex bytes"], ...]
-//     gpo:  {<line name>: {asserted: bool}}
+//     gpo:  {<line name>: {asserted: bool}
+//                       | {backend: pca9554, bus: N | busName: NAME, address: A, line: 0-7}
+//                       | {backend: gpio, chip: CHIP, line: N | lineName: NAME, activeLow: bool}}
 // Ham and line names are letters, digits, '_', '.' and '-', not starting with '.'. Anchors and
 // aliases are refused, and the whole text is at most maxDescriptionBytes (DescriptionText.h).
 struct PlatformDescription {
   std::vector<std::pair<Kel::String, Kel::Ptr<Kel::Entity>>> entities;
   std::vector<HamDescription> hams;
   std::vector<GpoDescription> gpos;
+  std::vector<DeviceHamDescription> deviceHams;
+  std::vector<DeviceLineDescription> deviceLines;
   // What was loaded as given but is probably not meant, "<file>: warning: <what>" each.
   std::vector<std::string> warnings;
 };
@@ -57,7 +67,8 @@ PlatformDescription parsePlatformDescription(const std::string& text, const std:
 PlatformDescription readPlatformDescription(const std::filesystem::path& path);
 
 // Stores the entities in `database` and puts the hardware in place; persistent register banks
-// live in `registerDirectory`. Throws std::system_error when a register file cannot be made.
+// live in `registerDirectory`. Throws Fru::DeviceError when a real device cannot be used (and
+// then installs nothing), std::system_error when a register file cannot be made.
 void install(const PlatformDescription& description, Corral::EntityManager& database,
              const std::filesystem::path& registerDirectory);
 

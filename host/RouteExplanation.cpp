@@ -15,13 +15,19 @@ using Json = nlohmann::ordered_json;
 // Registers as they would be while the plan is carried out, starting from the banks' contents.
 class RegisterImage {
  public:
-  // The register's value now, in this image; nullopt when no simulated bank holds it.
+  // The register's value now, in this image: a simulated bank is looked at, a real one read;
+  // nullopt when no bank holds it or it cannot be read.
   std::optional<std::uint8_t> value(const Kel::String& ham, std::uint32_t address) {
     const auto key = std::pair(ham, address);
     if (const auto it = values_.find(key); it != values_.end()) return it->second;
-    const auto bank = Kel::dynamicPtrCast<Fru::SimRegisterBank>(Fru::describedHamImpl(ham));
-    if (!bank || address >= bank->size()) return std::nullopt;
-    return values_[key] = bank->peek(address);
+    const auto impl = Fru::describedHamImpl(ham);
+    if (!impl || address >= impl->registerCount()) return std::nullopt;
+    if (const auto bank = Kel::dynamicPtrCast<Fru::SimRegisterBank>(impl)) {
+      return values_[key] = bank->peek(address);
+    }
+    std::uint8_t data = 0;
+    if (impl->read8(address, data) != Fru::AccessStatus::ok) return std::nullopt;
+    return values_[key] = data;
   }
   void valueIs(const Kel::String& ham, std::uint32_t address, std::uint8_t value) {
     values_[{ham, address}] = value;

@@ -77,7 +77,7 @@ TEST_F(Control, RefusedRequestsChangeNothing) {
       {{"get", "hardware/clockmux"}, "no entity at path `hardware/clockmux`"},
       {{"set", "hardware/tundra/gpo", "entity", "PCA9554-1-smaRelaySw", "writeCount=0"},
        "cannot be set here"},
-      {{"regs", "NoSuchHam"}, "no simulated register bank for Ham `NoSuchHam`"},
+      {{"regs", "NoSuchHam"}, "no register bank for Ham `NoSuchHam`"},
       {{"trace", "VelaClockAgent/9-0"}, "bad trace filter term"},
   };
   for (const auto& [arguments, message] : refused) {

@@ -5,6 +5,7 @@
 
 #include "Hardware/ClockMux.h"
 #include "host/DescriptionError.h"
+#include "host/DescriptionSave.h"
 #include "host/DescriptionText.h"
 #include "host/PlatformDescription.h"
 
@@ -120,4 +121,110 @@ TEST(DescriptionLoader, MuxFieldsBeyondTheRegisterOrTheMaskLoadWithAWarning) {
             }));
   const auto dir = Kel::dynamicPtrCast<Hardware::ClockMux::MuxConfigDir>(loaded.entities[0].second);
   EXPECT_EQ(dir->muxConfig("narrow")->source("out")->bitValue(), 0x15u);
+}
+
+TEST(DescriptionLoader, EachKeyOfARealBackendIsChecked) {
+  const std::string ham = "hardware:\n  hams:\n    H: ";
+  const std::string line = "hardware:\n  gpo:\n    L: ";
+  const std::string pci = "{backend: mmio, pci: \"1af4:1110\", ";
+  const std::string i2c = "{backend: i2c, ";
+  const std::string pca = "{backend: pca9554, bus: 0, address: 0x20, ";
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {ham + "{backend: fpga}", "backend `fpga`: expected sim, mmio or i2c for a register bank"},
+      {ham + "{backend: [mmio]}", "backend: expected UTF-8 text"},
+      {ham + "{backend: mmio, size: 16}",
+       "expected exactly one of `pci` or `pciAddress` or `path`"},
+      {ham + pci + "path: /x, bar: 2, size: 16}", "expected exactly one of `pci` or"},
+      {ham + "{backend: mmio, pci: \"1af4\", bar: 2, size: 16}", "pci: expected vendor:device"},
+      {ham + "{backend: mmio, pciAddress: \"0:3:0.0\", bar: 2, size: 16}",
+       "pciAddress: expected domain:bus:device.function"},
+      {ham + pci + "size: 16}", "expected `bar` with `pci` or `pciAddress`"},
+      {ham + pci + "bar: 6, size: 16}", "bar: expected 0x0 to 0x5, not 0x6"},
+      {ham + pci + "bar: 2, map: 1, size: 16}", "`map` goes with a UIO `path`"},
+      {ham + pci + "bar: 2}", "expected `size`"},
+      {ham + pci + "bar: 2, size: 0}", "size: expected 0x1 to 0xffffffff, not 0x0"},
+      {ham + pci + "bar: 2, size: 16, offset: -1}", "offset: expected an unsigned 64-bit"},
+      {ham + pci + "bar: 2, size: 16, registers: 4}",
+       "unknown key `registers`: expected backend, bar, map, offset, path, pci, pciAddress, size"},
+      {ham + "{backend: mmio, path: /dev/uio0, bar: 1, size: 16}", "`bar` goes with `pci` or"},
+      {ham + "{backend: mmio, path: dev/uio0, size: 16}", "path: expected an absolute path"},
+      {ham + "{backend: mmio, path: /dev/uio0, map: 5, size: 16}", "map: expected 0x0 to 0x4"},
+      {ham + i2c + "address: 0x21}", "expected exactly one of `bus` or `busName`"},
+      {ham + i2c + "bus: 0, busName: x, address: 0x21}", "expected exactly one of `bus` or"},
+      {ham + i2c + "bus: 0}", "expected `address`"},
+      {ham + i2c + "bus: x, address: 0x21}", "bus: expected an unsigned 32-bit number"},
+      {ham + i2c + "busName: '', address: 0x21}", "busName: expected the adapter's name"},
+      {ham + i2c + "bus: 0, address: 0x78}",
+       "address (7-bit, not reserved): expected 0x8 to 0x77, not 0x78"},
+      {ham + i2c + "bus: 0, address: 0x07}", "address (7-bit, not reserved): expected 0x8 to"},
+      {ham + i2c + "bus: 0, address: 0x21, size: 4}",
+       "unknown key `size`: expected backend, address, bus, busName"},
+      {line + "{backend: mmio}",
+       "backend `mmio`: expected sim, pca9554 or gpio for an output line"},
+      {line + pca + "}", "expected `line`"},
+      {line + pca + "line: 8}", "line: expected 0x0 to 0x7, not 0x8"},
+      {line + pca + "line: 0, asserted: true}", "unknown key `asserted`"},
+      {line + "{backend: pca9554, address: 0x20, line: 0}", "expected exactly one of `bus` or"},
+      {line + "{backend: gpio, line: 3}", "expected `chip`"},
+      {line + "{backend: gpio, chip: gpiochip0}", "expected exactly one of `line` or `lineName`"},
+      {line + "{backend: gpio, chip: gpiochip0, line: 1, activeLow: maybe}",
+       "activeLow: expected true or false"},
+  };
+  for (const auto& [text, message] : cases) {
+    const std::string refused = refusal(text + "\n");
+    EXPECT_EQ(refused.rfind("d.yaml:3:", 0), 0u) << text << "\n" << refused;
+    EXPECT_NE(refused.find(message), std::string::npos) << text << "\n" << refused;
+  }
+}
+
+// Each form as given, and as `velaclockctl save` writes it back.
+TEST(DescriptionLoader, RealBackendsLoadAsGivenAndSaveAsTheyLoad) {
+  const std::string text =
+      "hardware:\n  hams:\n"
+      "    P: {backend: mmio, pci: \"1af4:1110\", bar: 2, offset: 0x1000, size: 0x100}\n"
+      "    A: {backend: mmio, pciAddress: \"0000:03:00.0\", bar: 0, size: 8}\n"
+      "    U: {backend: mmio, path: /dev/uio0, map: 1, size: 16}\n"
+      "    C: {backend: i2c, busName: SMBus stub driver, address: 0x21}\n"
+      "    S: {backend: sim, registers: 16}\n"
+      "  gpo:\n"
+      "    R: {backend: pca9554, bus: 3, address: 0x20, line: 7}\n"
+      "    G: {backend: gpio, chip: gpiochip0, lineName: relay, activeLow: true}\n"
+      "    N: {backend: gpio, chip: /dev/gpiochip1, line: 4}\n"
+      "    V: {backend: sim, asserted: true}\n";
+  const auto loaded = parsePlatformDescription(text, "d.yaml", nullptr);
+  using Ham = std::variant<Fru::MmioWindowLocation, Fru::I2cDeviceLocation>;
+  using Line = std::variant<Fru::Pca9554PinLocation, Fru::GpioLineLocation>;
+  const std::vector<std::pair<std::string, Ham>> hams{
+      {"P", Fru::MmioWindowLocation{.pci = "1af4:1110", .bar = 2, .offset = 0x1000, .size = 0x100}},
+      {"A", Fru::MmioWindowLocation{.pciAddress = "0000:03:00.0", .bar = 0, .size = 8}},
+      {"U", Fru::MmioWindowLocation{.path = "/dev/uio0", .map = 1, .size = 16}},
+      {"C", Fru::I2cDeviceLocation{.busName = "SMBus stub driver", .address = 0x21}},
+  };
+  const std::vector<std::pair<std::string, Line>> lines{
+      {"R", Fru::Pca9554PinLocation{{.bus = 3, .address = 0x20}, 7}},
+      {"G", Fru::GpioLineLocation{.chip = "gpiochip0", .lineName = "relay", .activeLow = true}},
+      {"N", Fru::GpioLineLocation{.chip = "/dev/gpiochip1", .line = 4}},
+  };
+  const auto check = [&](const velaclockd::PlatformDescription& description, bool withSims) {
+    ASSERT_EQ(description.deviceHams.size(), hams.size());
+    for (std::size_t i = 0; i < hams.size(); ++i) {
+      EXPECT_EQ(description.deviceHams[i].name, hams[i].first);
+      EXPECT_TRUE(description.deviceHams[i].backend == hams[i].second) << hams[i].first;
+    }
+    ASSERT_EQ(description.deviceLines.size(), lines.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_EQ(description.deviceLines[i].name, lines[i].first);
+      EXPECT_TRUE(description.deviceLines[i].backend == lines[i].second) << lines[i].first;
+    }
+    if (!withSims) return;
+    ASSERT_EQ(description.hams.size(), 1u);  // `backend: sim` is a simulated bank as ever
+    EXPECT_EQ(description.hams[0].registers, 16u);
+    ASSERT_EQ(description.gpos.size(), 1u);
+    EXPECT_TRUE(description.gpos[0].asserted);
+  };
+  check(loaded, true);
+  auto database = Kel::makePtr<Corral::EntityManager>("saved", std::filesystem::path());
+  const std::string saved = velaclockd::savedDescription(*database, loaded);
+  EXPECT_NO_FATAL_FAILURE(check(parsePlatformDescription(saved, "saved.yaml", nullptr), false))
+      << saved;
 }

@@ -1,11 +1,19 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <thread>
 
+#include "Fru/GpioLine.h"
 #include "Fru/Gpo.h"
 #include "Fru/Ham.h"
 #include "Fru/Hardware.h"
+#include "Fru/MmioWindow.h"
 #include "Fru/SimRegisterBank.h"
 #include "Kel/Dir.h"
 
@@ -123,4 +131,152 @@ TEST(Hardware, GpoDrivesTheLineOfItsName) {
   EXPECT_EQ(gpo->writeCount(), 1u);
   EXPECT_FALSE(gpo->fwkType().attribute("asserted")->isWritable());
   EXPECT_EQ(readOnly->entityPtr("absent"), nullptr);
+}
+
+namespace {
+// A regular file standing in for a device's register window (a BAR's sysfs resource file is one).
+struct WindowFile {
+  std::filesystem::path path;
+  explicit WindowFile(std::uintmax_t size, const std::string& name = "window")
+      : path(std::filesystem::temp_directory_path() /
+             ("velaclock-" + name + "-" + std::to_string(getpid()))) {
+    std::ofstream(path).put('\0');
+    std::filesystem::resize_file(path, size);
+  }
+  ~WindowFile() { std::filesystem::remove_all(path); }
+  std::uint8_t byteAt(std::uint64_t offset) const {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    return static_cast<std::uint8_t>(in.get());
+  }
+};
+
+// A PCI function as sysfs shows it, under a root of its own.
+struct FakeSysfs {
+  WindowFile root{0, "sysfs"};
+  std::filesystem::path function;
+  explicit FakeSysfs(std::uintmax_t barSize) {
+    std::filesystem::remove(root.path);
+    function = root.path / "bus/pci/devices/0000:00:05.0";
+    std::filesystem::create_directories(function);
+    std::ofstream(function / "vendor") << "0x1af4\n";
+    std::ofstream(function / "device") << "0x1110\n";
+    std::ofstream(function / "enable") << "0\n";
+    std::ofstream(function / "resource2").put('\0');
+    std::filesystem::resize_file(function / "resource2", barSize);
+  }
+  std::string enable() const {
+    std::ifstream in(function / "enable");
+    std::string line;
+    std::getline(in, line);
+    return line;
+  }
+};
+
+std::string refusal(const Fru::MmioWindowLocation& location, const std::filesystem::path& sysfs) {
+  try {
+    Fru::openMmioWindow("W", location, Fru::OpenMode::probe, sysfs);
+  } catch (const Fru::DeviceError& error) {
+    return error.what();
+  }
+  return "";
+}
+}  // namespace
+
+TEST(Hardware, AnMmioWindowReachesItsLastRegisterAndNothingBeyond) {
+  const WindowFile file(0x2000);
+  auto window = Fru::openMmioWindow(
+      "W", {.path = file.path.string(), .offset = 0x1000, .size = 0x100}, Fru::OpenMode::use);
+  EXPECT_EQ(window->write8(0xFF, 0xA5), AccessStatus::ok);
+  EXPECT_EQ(file.byteAt(0x10FF), 0xA5);  // it reached the device, at the window's offset
+  std::uint8_t data = 0;
+  EXPECT_EQ(window->read8(0xFF, data), AccessStatus::ok);
+  EXPECT_EQ(data, 0xA5);
+  data = 0x77;
+  EXPECT_EQ(window->read8(0x100, data), AccessStatus::badAddress);
+  EXPECT_EQ(window->write8(0x100, 1), AccessStatus::badAddress);
+  EXPECT_EQ(file.byteAt(0x1100), 0);
+  EXPECT_EQ(data, 0x77);
+  std::uint16_t count = 0;
+  EXPECT_EQ(window->write8(0xFE, 0x34), AccessStatus::ok);
+  EXPECT_EQ(window->read16(0xFE, count), AccessStatus::ok);  // the last 16-bit register
+  EXPECT_EQ(count, 0xA534);
+  EXPECT_EQ(window->read16(0xFF, count), AccessStatus::badAddress);
+  EXPECT_EQ(window->read16(0xFFFFFFFF, count), AccessStatus::badAddress);
+  // At an odd offset every 16-bit register of the window is unaligned in the device.
+  auto odd = Fru::openMmioWindow("W", {.path = file.path.string(), .offset = 1, .size = 16},
+                                 Fru::OpenMode::use);
+  EXPECT_EQ(odd->read16(2, count), AccessStatus::badAddress);
+}
+
+// Two byte loads would see a counter going from 0x00ff to 0x0100 as 0x0000 or 0x01ff.
+TEST(Hardware, AnMmioCounterIsReadInOneLoad) {
+  const WindowFile file(0x1000);
+  auto window =
+      Fru::openMmioWindow("W", {.path = file.path.string(), .size = 0x100}, Fru::OpenMode::use);
+  // The FPGA's side: its own mapping, storing the counter's two bytes at once.
+  const int fd = open(file.path.c_str(), O_RDWR);
+  void* map = mmap(nullptr, 0x1000, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  ASSERT_NE(map, MAP_FAILED);
+  auto* counter = reinterpret_cast<std::atomic<std::uint16_t>*>(static_cast<char*>(map) + 0x40);
+  counter->store(0x00FF);
+  std::atomic<bool> done = false;
+  std::thread fpga([&] {
+    for (std::uint16_t value = 0x00FF; !done.load(std::memory_order_relaxed); value ^= 0x01FF) {
+      counter->store(value, std::memory_order_relaxed);
+    }
+  });
+  std::map<std::uint16_t, unsigned> seen;
+  for (int i = 0; i < 2000000; ++i) {
+    std::uint16_t count = 0;
+    ASSERT_EQ(window->read16(0x40, count), AccessStatus::ok);
+    ++seen[count];
+  }
+  done = true;
+  fpga.join();
+  munmap(map, 0x1000);
+  for (const auto& [value, times] : seen) {
+    EXPECT_TRUE(value == 0x00FF || value == 0x0100) << std::hex << value << " seen " << times;
+  }
+}
+
+TEST(Hardware, AnMmioWindowBeyondItsDeviceIsRefusedBeforeAnyAccess) {
+  const WindowFile file(0x1000);
+  const FakeSysfs sysfs(0x1000);
+  const std::string path = file.path.string();
+  const std::vector<std::pair<Fru::MmioWindowLocation, std::string>> cases{
+      {{.path = path, .size = 0x1001}, "the window 0x0 to 0x1001 lies beyond the 0x1000 bytes"},
+      {{.path = path, .offset = 0x1000, .size = 1}, "the window 0x1000 to 0x1001 lies beyond"},
+      {{.path = path, .offset = UINT64_MAX, .size = 2}, "the window 0xffffffffffffffff to"},
+      {{.path = path + ".absent", .size = 1}, "cannot open " + path + ".absent: No such file"},
+      {{.path = "/dev/uio7", .size = 1}, "/dev/uio7 has no memory map 0"},
+      {{.pci = "1af4:1110", .bar = 2, .size = 0x2000}, "the window 0x0 to 0x2000 lies beyond"},
+      {{.pci = "1af4:1111", .bar = 2, .size = 1}, "no PCI function 1af4:1111 in"},
+      {{.pciAddress = "0000:00:06.0", .bar = 2, .size = 1}, "no PCI function at 0000:00:06.0"},
+      {{.pciAddress = "0000:00:05.0", .bar = 0, .size = 1}, "0000:00:05.0 has no memory BAR 0"},
+  };
+  for (const auto& [location, message] : cases) {
+    const std::string refused = refusal(location, sysfs.root.path);
+    EXPECT_EQ(refused.rfind("register bank W: ", 0), 0u) << refused;
+    EXPECT_NE(refused.find(message), std::string::npos) << refused << "\nexpected: " << message;
+  }
+  EXPECT_EQ(refusal({.pci = "1AF4:1110", .bar = 2, .size = 0x1000}, sysfs.root.path), "");
+  EXPECT_EQ(sysfs.enable(), "0");  // a probe changes nothing
+  Fru::openMmioWindow("W", {.pci = "1af4:1110", .bar = 2, .size = 0x1000}, Fru::OpenMode::use,
+                      sysfs.root.path);
+  EXPECT_EQ(sysfs.enable(), "1");  // memory decoding on before the first access
+}
+
+// No GPIO chip can be had here (nor in the hardware tier's guest): what a missing one does.
+TEST(Hardware, AGpioLineOnAMissingChipIsRefusedByName) {
+  try {
+    Fru::GpioLine line("Relay", {.chip = "velaclock-no-such-chip", .line = 0});
+    ADD_FAILURE() << "a line on a missing chip was opened";
+  } catch (const Fru::DeviceError& error) {
+    EXPECT_EQ(
+        std::string(error.what()).rfind("line Relay: no GPIO chip `velaclock-no-such-chip`: ", 0),
+        0u)
+        << error.what();
+  }
 }

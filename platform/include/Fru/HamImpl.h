@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <ostream>
 
+#include "Fru/AccessFailures.h"
 #include "Kel/Ptr.h"
 #include "Kel/PtrInterface.h"
 
@@ -32,6 +33,10 @@ class HamImpl : public Kel::PtrInterface {
   [[nodiscard]] virtual AccessStatus read16(std::uint32_t address, std::uint16_t& data) = 0;
   // Tells the implementation which Ham owns it.
   virtual void hamIs(const Kel::Ptr<Ham>& ham) = 0;
+  // How many registers it has (addresses 0 to registerCount()-1), 0 when unknown.
+  virtual std::uint32_t registerCount() const { return 0; }
+  // The accesses that failed on a real device (none for memory that cannot fail).
+  virtual AccessFailures accessFailures() const { return {}; }
 };
 
 }  // namespace Fru

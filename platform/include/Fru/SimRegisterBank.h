@@ -44,6 +44,7 @@ class SimRegisterBank : public HamImpl {
   // Served by a device model only: plain registers are 8 bits wide.
   [[nodiscard]] AccessStatus read16(std::uint32_t address, std::uint16_t& data) override;
   void hamIs(const Kel::Ptr<Ham>& ham) override;
+  std::uint32_t registerCount() const override { return size_; }
 
   const Kel::String& name() const { return name_; }
   std::uint32_t size() const { return size_; }

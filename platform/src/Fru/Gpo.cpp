@@ -2,6 +2,9 @@
 
 #include <map>
 
+#include "Fru/Hardware.h"
+#include "Kel/Trace.h"
+
 namespace Fru {
 
 namespace {
@@ -19,8 +22,31 @@ void gpoLinesDelAll() {
   lines().clear();
 }
 
+std::ostream& operator<<(std::ostream& out, LineDrive drive) {
+  switch (drive) {
+    case LineDrive::driven:
+      return out << "driven";
+    case LineDrive::accessFailed:
+      return out << "accessFailed";
+    case LineDrive::readBackMismatch:
+      return out << "readBackMismatch";
+    case LineDrive::refused:
+      return out << "refused";
+  }
+  return out << static_cast<unsigned>(drive);
+}
+
 void Gpo::assertedIs(bool asserted) const {
   GpoLine& line = gpoLine(name());
+  // A real line's record follows what its device holds; a simulated line is its record.
+  if (const auto driver = describedOutputLine(name())) {
+    if (const LineDrive drive = driver->assertedIs(asserted); drive != LineDrive::driven) {
+      static Kel::TraceHandle& trace = Kel::traceHandle("Fru");
+      KEL_TRACE(trace, 0) << "line " << name() << " not driven " << (asserted ? "high" : "low")
+                          << ": " << drive;
+      return;
+    }
+  }
   line.asserted = asserted;
   ++line.writes;
 }

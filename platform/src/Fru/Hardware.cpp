@@ -12,6 +12,11 @@ std::map<Kel::String, Kel::Ptr<HamImpl>>& backends() {
   return all;
 }
 
+std::map<Kel::String, Kel::Ptr<OutputLine>>& lineDrivers() {
+  static std::map<Kel::String, Kel::Ptr<OutputLine>> all;
+  return all;
+}
+
 [[maybe_unused]] const bool registered = (Kel::kelModuleIs<Ham, Gpo>("Fru"), true);
 }  // namespace
 
@@ -34,6 +39,27 @@ const std::map<Kel::String, Kel::Ptr<HamImpl>>& hamImpls() {
 
 void hamImplsDelAll() {
   backends().clear();
+}
+
+void outputLineIs(const Kel::String& name, const Kel::Ptr<OutputLine>& line) {
+  if (line) {
+    lineDrivers()[name] = line;
+  } else {
+    lineDrivers().erase(name);
+  }
+}
+
+Kel::Ptr<OutputLine> describedOutputLine(const Kel::String& name) {
+  const auto it = lineDrivers().find(name);
+  return it == lineDrivers().end() ? nullptr : it->second;
+}
+
+const std::map<Kel::String, Kel::Ptr<OutputLine>>& outputLines() {
+  return lineDrivers();
+}
+
+void outputLinesDelAll() {
+  lineDrivers().clear();
 }
 
 }  // namespace Fru

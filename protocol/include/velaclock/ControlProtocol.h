@@ -11,6 +11,8 @@
 //             {"op":"del","path":P,"collection":C,"key":K}
 //             {"op":"trace","filter":F}
 //             {"op":"regs","ham":H}
+//             {"op":"devices"}  (reply: "devices", [{name, kind, failures, lastErrno}] of each
+//                                real bank or line)
 //             {"op":"paths"}
 //             {"op":"watch","paths":[P,...]}  (all paths when empty or absent)
 //             {"op":"route","sink":S,"source":R[,"apply":true]}
