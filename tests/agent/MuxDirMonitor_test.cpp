@@ -68,28 +68,6 @@ TEST_F(MuxFixture, TheSharedHamIsMadeOnceAndOnlyOnRealHardware) {
   EXPECT_EQ(VelaClockAgent::clockMuxHam, first);
 }
 
-TEST_F(MuxFixture, SwitchedOffZombieOrGoneMonitorsHearNothing) {
-  startMonitor();
-  monitor->hasNotificationActiveIs(false);
-  addMux("quiet", 0x10, 0x03, {{"a", 1}});
-  EXPECT_EQ(status->muxStatus("quiet"), nullptr);
-
-  monitor->hasNotificationActiveIs(true);
-  monitor->kelDoZombieReactors(true);
-  EXPECT_TRUE(monitor->isZombie());
-  addMux("zombie", 0x10, 0x03, {{"a", 1}});
-  EXPECT_EQ(status->muxStatus("zombie"), nullptr);
-
-  monitor->kelDoZombieReactors(false);
-  addMux("heard", 0x10, 0x03, {{"a", 1}});
-  EXPECT_NE(status->muxStatus("heard"), nullptr);
-
-  monitor.reset();
-  EXPECT_EQ(config->notifieeList().size(), 0u);
-  addMux("after", 0x10, 0x03, {{"a", 1}});
-  EXPECT_EQ(status->muxStatus("after"), nullptr);
-}
-
 TEST_F(MuxFixture, TheMonitorReflectsItsStateAndHandlers) {
   startMonitor();
   const Kel::TypeInfo& type = monitor->fwkType();

@@ -166,55 +166,17 @@ TEST_F(PpsWaiterFixture, AnInvalidHalIsKeptButNeverPolled) {
   EXPECT_EQ(waiter->floatingPpsPollPeriod(), 0.0);
 }
 
-TEST_F(PpsWaiterFixture, TheClockReactorIsBoundSwitchedAndDroppedWithTheMachine) {
-  start(lumenCounter());
-  EXPECT_EQ(waiter->ppsPollClock(), Kel::ActivityFacility::clock());
-  const auto other = Kel::makePtr<Kel::Clock>();
-  waiter->lastTimeSinceEdgeIs(1000);
-  counter->count = 2;
-  waiter->ppsPollClockIs(other);  // a different clock: one poll at once, armed on that clock
-  EXPECT_EQ(published->records.size(), 1u);
-  EXPECT_EQ(other->nextWakeUp(), time.now() + 0.988);
-  EXPECT_EQ(Kel::ActivityFacility::clock()->nextWakeUp(), Kel::infiniteTime);
-
-  waiter->hasNotificationActiveIs(false);
-  other->wakeDue(time.now() + 1);
-  EXPECT_EQ(counter->reads.size(), 1u);  // switched off with its machine
-  waiter->hasNotificationActiveIs(true);
-  EXPECT_EQ(waiter->ppsPollClockDel(), other);
-  EXPECT_EQ(waiter->ppsPollClock(), nullptr);
-  EXPECT_EQ(waiter->ppsPollClockDel(), nullptr);
-  waiter->handlePpsPollPeriod();  // no poll timer: nothing to arm, nothing breaks
-  waiter->ppsPollClockIs(Kel::ActivityFacility::clock());
-  EXPECT_EQ(counter->reads.size(), 2u);
-  waiter->kelDoZombieReactors(true);
-  waiter->ppsPollClockDel();
-  waiter->ppsPollClockIs(other);  // made for a zombie machine: it polls no more
-  EXPECT_EQ(counter->reads.size(), 3u);
-  other->wakeDue(time.now() + 5);
-  EXPECT_EQ(counter->reads.size(), 3u);
-}
-
-TEST_F(PpsWaiterFixture, ReflectsItsStateAndCounters) {
+// An edge read 2 ms after it happened is counted as the operator's metrics show it: one edge, two
+// polls, a detection delay of 2000 us in the histogram's bucket up to 2047 us.
+TEST_F(PpsWaiterFixture, CountsEachPollAndEdgeWithItsDetectionDelay) {
   start(lumenCounter());
   pollWith(1000);
   pollWith(2);
   const auto json = velaclockd::entityToJson(*waiter);
-  EXPECT_EQ(json["type"], "VelaClockAgent::PpsWaiterSm");
-  EXPECT_EQ(json["hal"]["type"], "Pps::Counter::LumenHal");
-  EXPECT_EQ(json["hal"]["valid"], true);
-  EXPECT_EQ(json["hal"]["counterBase"], counterBase);
-  EXPECT_EQ(json["ppsPollClock"]["type"], "Kel::Clock");
-  EXPECT_EQ(json["config"]["ppsCounter"]["type"], "Hardware::Pps::LumenCounter");
-  EXPECT_EQ(json["status"]["ppsUp"], true);
-  EXPECT_EQ(json["lastTimeSinceEdge"], 2);
-  EXPECT_EQ(json["floatingPpsPollPeriod"], 0.988);
   EXPECT_EQ(json["edgesPublished"], 1);
   EXPECT_EQ(json["polls"], 2);
   EXPECT_EQ(json["lastDetectionDelayUs"], 2000);
-  EXPECT_EQ(json["detectionDelaySumUs"], 2000);
   EXPECT_EQ(json["detectionDelayHistogram"], "2047:1");
-  EXPECT_EQ(json["ppsWaiterTimestamps"]["edgeTimestamp"], published->records[0].edgeTimestamp);
   const Kel::Ptr<Pps::Counter::Hal> hal = waiter->hal();
   const auto* tryMakeHal = waiter->fwkType().operation("tryMakeHal");
   ASSERT_NE(tryMakeHal, nullptr);

@@ -9,14 +9,6 @@
 using VelaClockAgent::MuxSetupInfo;
 using VelaClockAgent::setupMuxesForSink;
 
-TEST_F(MuxFixture, TheSinksOwnMuxOffersTheSource) {
-  addMux("m1", 0x10, 0x0F, {{"gps", 1}, {"osc", 2}}, {"fpga"});
-  startMonitor();
-  EXPECT_TRUE(setupMuxesForSink("fpga", "osc", config, status));
-  EXPECT_EQ(writes(*bank), (Writes{{0x10, 0x02}}));
-  EXPECT_EQ(selected("m1"), "osc");
-}
-
 TEST_F(MuxFixture, ATwoLevelRouteIsProgrammedFarthestFirst) {
   addMux("m1", 0x10, 0x0F, {{"gps", 1}, {"m2", 2}}, {"fpga"});
   addMux("m2", 0x11, 0x0F, {{"osc", 3}, {"sma", 4}});

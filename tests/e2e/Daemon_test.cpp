@@ -36,9 +36,7 @@ std::set<std::string> rebuiltPaths() {
 
 TEST(Daemon, ServesTheDefaultSystemAndTearsDownInOrder) {
   Instance instance;
-  const auto traces = instance.runtime() / "trace.log";
-  Daemon daemon =
-      instance.daemon({"--trace", "VelaClockAgent/0-9"}, {{"TRACEFILE", traces.string()}});
+  Daemon daemon = instance.daemon();
   ASSERT_TRUE(daemon.ready()) << daemon.errors();
 
   const auto mounts = profileMounts();
@@ -66,17 +64,7 @@ TEST(Daemon, ServesTheDefaultSystemAndTearsDownInOrder) {
   EXPECT_NE(muxes.out.find("synceMux        0x20      0xf0  0       -         0x01"),
             std::string::npos)
       << muxes.out;
-  const CommandResult gpo = instance.ctl({"get", "hardware/tundra/gpo"});
-  const Json relay = Json::parse(gpo.out)["entity"]["PCA9554-1-smaRelaySw"];
-  EXPECT_EQ(relay["asserted"], false);
-  EXPECT_EQ(relay["writeCount"], 1);
-
   EXPECT_EQ(daemon.stop(), 0);
-  const std::string log = readFile(traces);
-  EXPECT_NE(log.find("doMountsComplete: the 14 required directories found"), std::string::npos)
-      << log;
-  EXPECT_NE(log.find("relay PCA9554-1-smaRelaySw released"), std::string::npos);
-  EXPECT_NE(log.find("sliceId:FixedSystem"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(instance.socket()));
   EXPECT_EQ(instance.ctl({"get", mounts.front().first}).status, 3);  // no daemon any more
 }

@@ -131,18 +131,6 @@ TEST_F(Pps, TheDropAfterASaturatedCountIsCountedNotPublishedAndTheNextEdgeIs) {
   EXPECT_EQ(counter("falseEdgesDiscarded"), 1u);
 }
 
-TEST_F(Pps, TheAgentsStateIsReadOnly) {
-  const CommandResult set = instance.ctl({"set", "agent/ppsWaiterSm", "initialized=false"});
-  EXPECT_EQ(set.status, 1);
-  EXPECT_NE(set.err.find("can be read (get), not changed"), std::string::npos) << set.err;
-  const CommandResult unknown = instance.ctl({"get", "agent/ppsWaiter"});
-  EXPECT_EQ(unknown.status, 1);
-  EXPECT_NE(unknown.err.find("has no reference `ppsWaiter` (it has: "), std::string::npos);
-  const CommandResult badFault = instance.ctl({"sim", "pps", "explode"});
-  EXPECT_EQ(badFault.status, 2);
-  EXPECT_TRUE(waiter()["initialized"] == true);
-}
-
 // Following the edges, the operator is told when the writer goes, and sees edges again once it
 // is back.
 TEST_F(Pps, FollowingSaysWhenTheWriterIsGoneThenResumes) {

@@ -101,6 +101,30 @@ TEST(DescriptionLoader, RegisterBanksAreBoundedAndNamesStayInTheirDirectory) {
   EXPECT_EQ(loaded.hams.at(0).values.at(0xff), 0x09);
 }
 
+// An entity is checked against its type where it stands, through reflection alone.
+TEST(DescriptionLoader, EntitiesAreCheckedAgainstTheirTypesWhereTheyStand) {
+  const std::string good = "entities:\n  a/b:\n    type: Hardware::ClockMux::MuxConfigDir\n";
+  expectRefused({
+      {good + "    muxConfig:\n      m: {bitMask: 0x3, speed: 9}\n",
+       "d.yaml:5:25: Hardware::ClockMux::MuxConfig has no attribute or collection `speed`"},
+      {good + "    muxConfig:\n      m: {bitMask: lots}\n",
+       "d.yaml:5:20: attribute `bitMask` of Hardware::ClockMux::MuxConfig: expected an "
+       "unsigned 32-bit number"},
+      {good + "    muxConfig:\n      m: {muxAccessMethod: 256}\n",
+       "d.yaml:5:28: attribute `muxAccessMethod`"},
+      {good + "  a/b: {type: Hardware::ClockMux::MuxConfigDir}\n", "d.yaml:4:3: `a/b` given twice"},
+      {good + "    muxConfig:\n      m: {}\n      m: {}\n", "d.yaml:6:7: entry `m` given twice"},
+      {good + "    muxConfig:\n      m: {name: n}\n",
+       "d.yaml:5:17: expected the entry's key `m` as its name, not `n`"},
+      {"entities:\n  a/b: {type: Hardware::ClockMux::MuxConfig}\n  c/d: {bitMask: 1}\n",
+       "d.yaml:3:8: entity at `c/d`: expected its `type`"},
+      {"entities:\n  a/b:\n    type: Hardware::Clocking::PortCliConfigDir\n    allPortConfig:\n"
+       "      p: {type: Hardware::ClockMux::Sink}\n",
+       "d.yaml:5:17: expected an entity of type Hardware::Clocking::PortConfig"},
+      {"clocks: {}\n", "d.yaml:1:1: unknown key `clocks`: expected entities or hardware"},
+  });
+}
+
 // Such fields load as given, as the registers work that way; each is told once, with its place.
 TEST(DescriptionLoader, MuxFieldsBeyondTheRegisterOrTheMaskLoadWithAWarning) {
   const auto loaded =
