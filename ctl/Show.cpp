@@ -113,14 +113,33 @@ std::string delayBound(const Json& waiter, const char* name) {
   return bound == "-" ? bound : "<=" + bound + "us";
 }
 
+// How the daemon's event thread, which runs the waiter, is scheduled ("SCHED_FIFO 20") and how
+// much memory it keeps locked; "-" from a daemon that does not say.
+std::pair<std::string, std::string> scheduling(Client& client) {
+  try {
+    const Reply reply = client.request({{"op", "scheduling"}});
+    std::string policy = reply.member("policy", Shape::string).get<std::string>();
+    if (policy == "SCHED_FIFO" || policy == "SCHED_RR") {
+      policy += " " + std::to_string(reply.member("priority", Shape::unsignedNumber).get<int>());
+    }
+    const auto locked = reply.has("lockedKiB")
+                            ? reply.member("lockedKiB", Shape::unsignedNumber).get<std::uint64_t>()
+                            : 0;
+    return {policy, locked ? fmt::format("{} KiB", locked) : "none"};
+  } catch (const Refused&) {
+    return {"-", "-"};
+  }
+}
+
 // PPS up or down and the latest edge, with its age, then what the waiter counts: its last
 // detection delay (poll minus edge), edges published, false edges discarded, saturations, polls,
-// and the median and 99th percentile of the detection delay.
+// and the median and 99th percentile of the detection delay; last, the scheduling it runs under.
 TextTable pps(Client& client, const std::string& instance) {
   const Json status = entityAt(client, "hardware/ppsWaiter/status");
   const Json waiter = entityAt(client, "agent/ppsWaiterSm");
+  const auto [policy, locked] = scheduling(client);
   TextTable table({"PPS", "latest edge", "age", "last delay", "edges", "false edges", "saturations",
-                   "polls", "delay p50", "delay p99"});
+                   "polls", "delay p50", "delay p99", "scheduling", "locked memory"});
   const PpsReading reading = readPpsRecord(instance);
   const bool ok = reading.status == PpsReadStatus::ok;
   const auto& edgeNs = reading.record.edge.edge_timestamp_ns;
@@ -133,8 +152,8 @@ TextTable pps(Client& client, const std::string& instance) {
   table.rowIs({up, edge, age, lastDelay == "-" ? lastDelay : lastDelay + "us",
                field(waiter, "edgesPublished"), field(waiter, "falseEdgesDiscarded"),
                field(waiter, "saturations"), field(waiter, "polls"),
-               delayBound(waiter, "detectionDelayP50Us"),
-               delayBound(waiter, "detectionDelayP99Us")});
+               delayBound(waiter, "detectionDelayP50Us"), delayBound(waiter, "detectionDelayP99Us"),
+               policy, locked});
   return table;
 }
 

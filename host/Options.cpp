@@ -1,5 +1,6 @@
 #include "host/Options.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -49,6 +50,13 @@ std::variant<Options, int> parseOptions(int argc, char** argv) {
   app.add_option("--trace", trace, "trace filter, e.g. 'VelaClockAgent/0-9,*/0'");
   app.add_option("--duration", duration, "tear down and exit 0 after this many seconds")
       ->check(velaclock::finitePositiveSeconds);
+  app.add_option("--rt-priority", options.realTime.priority,
+                 "run the event thread at this SCHED_FIFO priority, so that a busy machine does "
+                 "not preempt the PPS waiter near an edge; 0 keeps the normal policy")
+      ->check(CLI::Range(0, sched_get_priority_max(SCHED_FIFO)))
+      ->capture_default_str();
+  app.add_flag("--lock-memory", options.realTime.lockMemory,
+               "lock the daemon's current and future pages in memory (mlockall)");
   std::string check;
   app.add_option("--check", check,
                  "check a platform description as a start would (exit 0: it loads, 2: it does "
