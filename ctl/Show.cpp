@@ -57,23 +57,10 @@ TextTable sources(Client& client, const std::string&) {
   return table;
 }
 
-// The mux configuration, status and registers, as the daemon has them now.
-MuxView muxView(Client& client) {
-  std::string registers;
-  try {
-    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})
-                    .member("registers", Shape::string)
-                    .get<std::string>();
-  } catch (const Refused&) {
-  }
-  return MuxView(entityAt(client, "hardware/clockmux/config/" + cell),
-                 entityAt(client, "hardware/clockmux/status/" + cell), std::move(registers));
-}
-
 // Each sink's default, wanted and recorded source, the chain of muxes that carries it now, the
 // source that chain delivers, and whether that is the recorded one ("NO": not in force).
 TextTable sinks(Client& client, const std::string&) {
-  const MuxView view = muxView(client);
+  const MuxView view = fetchMuxView(client);
   TextTable table({"sink", "kind", "default", "wanted", "in force", "chain", "carries", "ok"});
   for (const std::string kind : {"strobe", "freq"}) {
     const Json config = entityAt(client, fmt::format("hardware/{}/sink/config/{}", kind, cell));
@@ -94,7 +81,7 @@ TextTable sinks(Client& client, const std::string&) {
 TextTable muxes(Client& client, const std::string&) {
   const Json config = entityAt(client, "hardware/clockmux/config/" + cell);
   const Json status = entityAt(client, "hardware/clockmux/status/" + cell);
-  const MuxView view = muxView(client);
+  const MuxView view = fetchMuxView(client);
   TextTable table({"mux", "register", "mask", "method", "selected", "register now", "selects"});
   const Json listed = objectAt(config, "muxConfig");
   for (const auto& [name, mux] : listed.items()) {
@@ -165,7 +152,7 @@ TextTable ports(Client& client, const std::string&) {
   const Json config = entityAt(client, "hardware/clocking/cliConfig/" + cell);
   const Json status = entityAt(client, "hardware/clocking/cliStatus/" + cell);
   const Json sinks = entityAt(client, "hardware/strobe/sink/cliConfig/" + cell);
-  const MuxView view = muxView(client);
+  const MuxView view = fetchMuxView(client);
   TextTable table({"port", "type", "signal", "cable delay ns", "status signal", "status delay ns",
                    "chosen for " + policySink, "chain", "in force"});
   const Json listed = objectAt(config, "allPortConfig");
