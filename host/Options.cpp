@@ -17,10 +17,11 @@ std::filesystem::path executableDirectory() {
   return error ? std::filesystem::current_path() : self.parent_path();
 }
 
-// The agent library beside the executable (a build tree), else in ../lib (an installed tree).
+// The agent library beside the executable (a build tree), else where the install puts it.
 std::filesystem::path defaultAgent(const std::filesystem::path& here) {
   const auto beside = here / "libVelaClockAgent.so";
-  return std::filesystem::exists(beside) ? beside : here / ".." / "lib" / "libVelaClockAgent.so";
+  return std::filesystem::exists(beside) ? beside
+                                         : (here / VELACLOCK_AGENT_FROM_PROGRAM).lexically_normal();
 }
 }  // namespace
 
@@ -28,7 +29,7 @@ std::variant<Options, int> parseOptions(int argc, char** argv) {
   Options options;
   const auto here = executableDirectory();
   options.agent = defaultAgent(here);
-  options.profiles = here / ".." / "share" / "velaclock" / "profiles";
+  options.profiles = (here / VELACLOCK_PROFILES_FROM_PROGRAM).lexically_normal();
 
   CLI::App app{"velaclockd: hosts the clock-management agent on a state database"};
   std::string platform, socket, trace;
