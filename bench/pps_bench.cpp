@@ -423,7 +423,7 @@ bool printLoadVerdict(const Phase& fifo, const Phase& busy) {
   const double p99 = percentileUs(sortedErrors(fifo), 0.99);
   const double busyP99 = percentileUs(sortedErrors(busy), 0.99);
   const bool met = p99 <= maxP99OverBusyPoll * busyP99;
-  std::printf("%-64s %s (%.2f us, %.1f x)\n",
+  std::printf("%-64s %s (%.2f us, %.2f x)\n",
               ("waiter p99 |err| under load at SCHED_FIFO <= 3 x busy-poll p99 (" +
                std::to_string(busyP99 * 3) + " us)")
                   .c_str(),
