@@ -22,5 +22,10 @@ configure_file("${VELACLOCK_SOURCE_DIR}/contrib/velaclockd.service.in"
 set(readable OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 file(INSTALL "${VELACLOCK_BINARY_DIR}/installed/velaclockd.service" DESTINATION "${units}"
      FILE_PERMISSIONS ${readable})
-file(INSTALL "${VELACLOCK_SOURCE_DIR}/config/default-platform.yaml" DESTINATION "${etc}/velaclock"
-     RENAME platform.yaml FILE_PERMISSIONS ${readable})
+# An operator's description is configuration: a later install keeps it (a package manager asks).
+if(EXISTS "$ENV{DESTDIR}${PLATFORM}")
+  message(STATUS "Keeping: $ENV{DESTDIR}${PLATFORM}")
+else()
+  file(INSTALL "${VELACLOCK_SOURCE_DIR}/config/default-platform.yaml"
+       DESTINATION "${etc}/velaclock" RENAME platform.yaml FILE_PERMISSIONS ${readable})
+endif()

@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 
@@ -72,7 +73,14 @@ std::string policyName(int policy) {
 std::optional<std::uint64_t> lockedKiB() {
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmLck:", 0) == 0) return std::stoull(line.substr(6));
+    if (line.rfind("VmLck:", 0) != 0) continue;
+    const auto digits = line.find_first_not_of(" \t", 6);
+    std::uint64_t kib = 0;
+    if (digits == std::string::npos ||
+        std::from_chars(line.data() + digits, line.data() + line.size(), kib).ec != std::errc()) {
+      return std::nullopt;
+    }
+    return kib;
   }
   return std::nullopt;
 }
