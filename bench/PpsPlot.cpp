@@ -48,13 +48,18 @@ void writeData(const std::vector<PlottedMethod>& methods, const std::filesystem:
 
 std::string script(const std::vector<PlottedMethod>& methods, const std::string& title,
                    const std::filesystem::path& data, const std::string& file) {
-  std::string over, shares;
+  // Block 2i of the data holds method i's errors over time, block 2i+1 their distribution.
+  const auto block = [&](std::size_t index) {
+    return quoted(data.string()) + " index " + std::to_string(index);
+  };
+  std::string over = "plot ", shares = "plot ";
   for (std::size_t i = 0; i < methods.size(); ++i) {
-    const std::string common = quoted(data.string()) + " index " + std::to_string(2 * i);
+    const std::string separator = i ? ", " : "";
     const std::string name = " title " + quoted(methods[i].name);
-    over += (i ? ", " : "plot ") + common + " using 1:2 with points pt 7 ps 0.6" + name;
-    shares += (i ? ", " : "plot ") + quoted(data.string()) + " index " + std::to_string(2 * i + 1) +
-              " using 1:2 with steps lw 2" + name;
+    over += separator;
+    over += block(2 * i) + " using 1:2 with points pt 7 ps 0.6" + name;
+    shares += separator;
+    shares += block(2 * i + 1) + " using 1:2 with steps lw 2" + name;
   }
   const bool png = file.ends_with(".png");
   return std::string(png ? "set terminal pngcairo noenhanced size 1100,900 font 'Helvetica,10'\n"

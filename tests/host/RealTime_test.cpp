@@ -41,6 +41,7 @@ namespace {
 
 int parsedStatus(std::vector<std::string> words) {
   std::vector<char*> argv;
+  argv.reserve(words.size());
   for (auto& word : words) argv.push_back(word.data());
   const auto parsed = velaclockd::parseOptions(static_cast<int>(argv.size()), argv.data());
   return std::holds_alternative<int>(parsed) ? std::get<int>(parsed) : -1;
