@@ -7,17 +7,21 @@
 // one of its targets. Run it as `chrt -f 1 pps_bench` to see the waiter undisturbed by
 // the scheduler on a loaded machine.
 #include <sched.h>
+#include <signal.h>
 #include <sys/epoll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/timerfd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <stdexcept>
@@ -29,6 +33,7 @@
 #include "KelSharedMem/EntityManager.h"
 #include "Pps/Counter/MockHal.h"
 #include "Pps/Counter/SimPulse.h"
+#include "PpsPlot.h"
 #include "VelaClock/PpsPoll.h"
 #include "VelaClock/PpsWaiterSm.h"
 
@@ -77,13 +82,19 @@ struct Phase {
   bool hasEdges = true;
 };
 
-// |edge - the whole second it stands for|, in ns, sorted.
-std::vector<double> sortedErrors(const Phase& phase) {
+// |edge - the whole second it stands for|, in ns, in the order the edges came.
+std::vector<double> edgeErrors(const Phase& phase) {
   std::vector<double> errors;
   for (const PpsEdgeTimestamps& edge : phase.edges) {
     const double trueEdge = std::round(static_cast<double>(edge.edgeTimestamp) * 1e-9) * 1e9;
     errors.push_back(std::abs(static_cast<double>(edge.edgeTimestamp) - trueEdge));
   }
+  return errors;
+}
+
+// |edge - the whole second it stands for|, in ns, sorted.
+std::vector<double> sortedErrors(const Phase& phase) {
+  std::vector<double> errors = edgeErrors(phase);
   std::sort(errors.begin(), errors.end());
   return errors;
 }
@@ -141,40 +152,49 @@ Kel::Ptr<VelaClockAgent::PpsWaiterTimestamps> mountedTable(
       tables->getEntity("ppsWaiter/timestamps"));
 }
 
-// The waiter on a mock counter with a poll period of 1 s: `seconds` with the pulse up, then
-// `seconds` with it lost, each measured once the waiter has settled.
-std::vector<Phase> waiterPhases(double seconds) {
-  Kel::ActivityFacility::activityManagerConfig()->useEpollIs(true);
-  const auto database = Kel::makePtr<Corral::EntityManager>("ppsbench-" + std::to_string(getpid()),
-                                                            std::filesystem::path("/nonexistent"));
-  const auto table = mountedTable(database);
-  const auto recorder = Kel::makePtr<Recorder>(table);
-  const auto config = Kel::makePtr<VelaClockAgent::PpsWaiterConfig>("config");
-  config->ppsPollPeriodIs(1.0);
-  config->ppsCounterIs(Kel::makePtr<Hardware::Pps::CounterCommon>("mock"));
-  const auto waiter = VelaClockAgent::PpsWaiterSm::PpsWaiterSmIs(
-      config, Kel::makePtr<VelaClockAgent::PpsWaiterStatus>("status"));
-  waiter->ppsWaiterTimestampsIs(table);
+// The waiter on a mock counter with a poll period of 1 s, on the real-time event loop of this
+// thread, with a recorder of what it publishes.
+class WaiterRig {
+ public:
+  WaiterRig()
+      : database_(Kel::makePtr<Corral::EntityManager>("ppsbench-" + std::to_string(getpid()),
+                                                      std::filesystem::path("/nonexistent"))),
+        table_(mountedTable(database_)),
+        recorder_(Kel::makePtr<Recorder>(table_)) {
+    Kel::ActivityFacility::activityManagerConfig()->useEpollIs(true);
+    const auto config = Kel::makePtr<VelaClockAgent::PpsWaiterConfig>("config");
+    config->ppsPollPeriodIs(1.0);
+    config->ppsCounterIs(Kel::makePtr<Hardware::Pps::CounterCommon>("mock"));
+    waiter_ = VelaClockAgent::PpsWaiterSm::PpsWaiterSmIs(
+        config, Kel::makePtr<VelaClockAgent::PpsWaiterStatus>("status"));
+    waiter_->ppsWaiterTimestampsIs(table_);
+  }
+  ~WaiterRig() { shm_unlink(table_->segmentName().c_str()); }
+  WaiterRig(const WaiterRig&) = delete;
+  WaiterRig& operator=(const WaiterRig&) = delete;
 
-  std::vector<Phase> phases{{"PPS waiter (pulse up)", {}, 0, true},
-                            {"PPS waiter (pulse lost)", {}, 0, false}};
-  runLoopFor(settleSeconds);
-  recorder->recording = true;
-  const CpuShare up;
-  runLoopFor(seconds);
-  phases[0].cpu = up.share();
-  recorder->recording = false;
-  phases[0].edges = recorder->edges;
+  // `seconds` with the pulse up (or lost), measured once the waiter has settled.
+  Phase phase(const std::string& method, double seconds, bool pulseUp) {
+    Pps::Counter::simPulse().pulseStoppedIs(!pulseUp);
+    runLoopFor(settleSeconds);
+    recorder_->edges.clear();
+    recorder_->recording = pulseUp;
+    const CpuShare cpu;
+    runLoopFor(seconds);
+    Phase measured{method, std::move(recorder_->edges), cpu.share(), pulseUp};
+    recorder_->recording = false;
+    recorder_->edges.clear();
+    // The bare pollers read the same simulated pulse.
+    Pps::Counter::simPulse().pulseStoppedIs(false);
+    return measured;
+  }
 
-  Pps::Counter::simPulse().pulseStoppedIs(true);
-  runLoopFor(settleSeconds);
-  const CpuShare lost;
-  runLoopFor(seconds);
-  phases[1].cpu = lost.share();
-  Pps::Counter::simPulse().pulseStoppedIs(false);
-  shm_unlink(table->segmentName().c_str());
-  return phases;
-}
+ private:
+  Kel::Ptr<Corral::EntityManager> database_;
+  Kel::Ptr<VelaClockAgent::PpsWaiterTimestamps> table_;
+  Kel::Ptr<Recorder> recorder_;
+  Kel::Ptr<VelaClockAgent::PpsWaiterSm> waiter_;
+};
 
 // A bare poller of the same counter: reads it, and on a drop publishes the edge as the waiter
 // does (the poll's wall-clock time minus the count). `pause` runs between reads.
@@ -347,17 +367,109 @@ void writeCsv(const std::string& file, const std::vector<Phase>& phases) {
   }
 }
 
-int run(double seconds, const std::string& csv) {
+// N processes that keep a core each busy at the normal policy, as a build does, until the
+// object goes.
+class BusyLoad {
+ public:
+  explicit BusyLoad(int processes) {
+    for (int i = 0; i < processes; ++i) {
+      const pid_t child = fork();
+      if (child < 0) throw std::runtime_error("cannot start a busy process");
+      if (child == 0) {
+        volatile std::uint64_t spins = 0;
+        for (;;) spins = spins + 1;
+      }
+      children_.push_back(child);
+    }
+  }
+  ~BusyLoad() {
+    for (const pid_t child : children_) kill(child, SIGKILL);
+    for (const pid_t child : children_) waitpid(child, nullptr, 0);
+  }
+  BusyLoad(const BusyLoad&) = delete;
+  BusyLoad& operator=(const BusyLoad&) = delete;
+
+ private:
+  std::vector<pid_t> children_;
+};
+
+// Runs this thread, and so the waiter's event loop, at SCHED_FIFO `priority`, or at the normal
+// policy for 0. Throws saying why when the policy cannot be had.
+void schedulingIs(int priority) {
+  sched_param param{};
+  param.sched_priority = priority;
+  if (sched_setscheduler(0, priority ? SCHED_FIFO : SCHED_OTHER, &param) != 0) {
+    throw std::runtime_error("cannot run at SCHED_FIFO priority " + std::to_string(priority) +
+                             ": " + std::strerror(errno) +
+                             " (run as root, or raise RLIMIT_RTPRIO: ulimit -r)");
+  }
+}
+
+// The waiter beside `processes` busy processes, at the normal policy and then at SCHED_FIFO.
+std::vector<Phase> loadedPhases(WaiterRig& waiter, double seconds, int processes, int rtPriority) {
+  const BusyLoad load(processes);
+  std::vector<Phase> phases;
+  const std::string beside = " + " + std::to_string(processes) + " busy";
+  phases.push_back(waiter.phase("waiter" + beside, seconds, true));
+  schedulingIs(rtPriority);
+  phases.push_back(
+      waiter.phase("waiter" + beside + ", FIFO " + std::to_string(rtPriority), seconds, true));
+  schedulingIs(0);
+  return phases;
+}
+
+// Under load at SCHED_FIFO, the waiter's p99 at most 3x the unloaded busy-poll p99 of this run.
+bool printLoadVerdict(const Phase& fifo, const Phase& busy) {
+  const double p99 = percentileUs(sortedErrors(fifo), 0.99);
+  const double busyP99 = percentileUs(sortedErrors(busy), 0.99);
+  const bool met = p99 <= maxP99OverBusyPoll * busyP99;
+  std::printf("%-64s %s (%.2f us, %.2f x)\n",
+              ("waiter p99 |err| under load at SCHED_FIFO <= 3 x busy-poll p99 (" +
+               std::to_string(busyP99 * 3) + " us)")
+                  .c_str(),
+              met ? "met" : "MISSED", p99, p99 / busyP99);
+  return met;
+}
+
+std::vector<ppsbench::PlottedMethod> plotted(const std::vector<Phase>& phases) {
+  std::uint64_t start = UINT64_MAX;
+  for (const Phase& phase : phases) {
+    for (const auto& edge : phase.edges) start = std::min(start, edge.edgeTimestamp);
+  }
+  std::vector<ppsbench::PlottedMethod> methods;
+  for (const Phase& phase : phases) {
+    if (!phase.hasEdges || phase.edges.empty()) continue;
+    auto& method = methods.emplace_back(ppsbench::PlottedMethod{phase.method, {}, {}});
+    for (const auto& edge : phase.edges) {
+      method.seconds.push_back(static_cast<double>(edge.edgeTimestamp - start) * 1e-9);
+    }
+    for (const double error : edgeErrors(phase)) method.errorsUs.push_back(error * 1e-3);
+  }
+  return methods;
+}
+
+struct Run {
+  double seconds = 60;
+  std::string csv, plot;
+  int load = 0;         // busy processes beside the loaded phases; 0: no loaded phase
+  int rtPriority = 20;  // the SCHED_FIFO priority of the loaded waiter
+};
+
+int run(const Run& options) {
+  const double seconds = options.seconds;
   double load[1] = {NAN};
   getloadavg(load, 1);
   // A loaded machine preempts the waiter's spin around each edge unless it runs at a real-time
-  // priority, as a deployment may give velaclockd (chrt -f 1): say which this run had.
+  // priority, as a deployment may give velaclockd (--rt-priority): say which this run had.
   const int policy = sched_getscheduler(0);
   std::printf(
       "pps_bench: %.0f s per method, %ld online CPUs, load average %.2f, %s\n", seconds,
       sysconf(_SC_NPROCESSORS_ONLN), load[0],
       policy == SCHED_FIFO || policy == SCHED_RR ? "real-time scheduling" : "ordinary scheduling");
-  std::vector<Phase> phases = waiterPhases(seconds);
+  WaiterRig waiter;
+  std::vector<Phase> phases;
+  phases.push_back(waiter.phase("PPS waiter (pulse up)", seconds, true));
+  phases.push_back(waiter.phase("PPS waiter (pulse lost)", seconds, false));
   phases.push_back(barePoller("busy-poll baseline", seconds, [] {}));
   phases.push_back(fixedPoll("fixed 1 ms poll", seconds, 1000000));
   // The floors of the waiter's CPU while lost: bare loops on its schedule, twice a second, one
@@ -367,10 +479,24 @@ int run(double seconds, const std::string& csv) {
   phases.push_back(timerFdPoll("bare 2 Hz timerfd wait", seconds, 500000000));
   phases.back().hasEdges = false;
   const auto lateness = sortedWakeLateness(seconds);
+  if (options.load > 0) {
+    for (Phase& phase : loadedPhases(waiter, seconds, options.load, options.rtPriority)) {
+      phases.push_back(std::move(phase));
+    }
+  }
   printPhases(phases);
   printWakeLateness(lateness);
-  if (!csv.empty()) writeCsv(csv, phases);
-  return printVerdicts(phases[0], phases[1], phases[2], phases.back()) ? 0 : 1;
+  if (!options.csv.empty()) writeCsv(options.csv, phases);
+  bool met = printVerdicts(phases[0], phases[1], phases[2], phases[5]);
+  if (options.load > 0) met = printLoadVerdict(phases.back(), phases[2]) && met;
+  if (!options.plot.empty()) {
+    ppsbench::plotEdges(plotted(phases),
+                        "pps_bench: " + std::to_string(static_cast<int>(seconds)) +
+                            " s per method, " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) +
+                            " CPUs",
+                        options.plot);
+  }
+  return met ? 0 : 1;
 }
 
 }  // namespace
@@ -379,14 +505,23 @@ int main(int argc, char** argv) try {
   CLI::App app{
       "pps_bench: the PPS waiter on real time against a busy-poll loop and a fixed 1 ms "
       "poll of the same simulated counter"};
-  double seconds = 60;
-  std::string csv;
-  app.add_option("--seconds", seconds,
+  Run options;
+  app.add_option("--seconds", options.seconds,
                  "how long each method runs (default 60; longer for a steadier p99)")
       ->check(CLI::Range(1.0, 86400.0));
-  app.add_option("--csv", csv, "write one row per published edge to this file");
+  app.add_option("--csv", options.csv, "write one row per published edge to this file");
+  app.add_option("--load", options.load,
+                 "then run the waiter beside N busy processes, at the normal policy and at "
+                 "SCHED_FIFO (one per core is the target's load)")
+      ->check(CLI::Range(1, 256));
+  app.add_option("--rt-priority", options.rtPriority,
+                 "the SCHED_FIFO priority of the loaded waiter (default 20, as the service runs)")
+      ->check(CLI::Range(1, 99));
+  app.add_option("--plot", options.plot,
+                 "draw each method's edge error over time and its distribution to this SVG file "
+                 "(with gnuplot)");
   CLI11_PARSE(app, argc, argv);
-  return run(seconds, csv);
+  return run(options);
 } catch (const std::exception& error) {
   std::fprintf(stderr, "pps_bench: %s\n", error.what());
   return 2;

@@ -10,6 +10,8 @@
 namespace velaclockctl {
 
 namespace {
+const std::string cell = "FixedSystem";
+
 // The source whose select bits `value` holds under the mux's mask, or "-".
 std::string decodedSource(const Json& mux, std::uint8_t value) {
   const auto mask = unsignedAt(mux, "bitMask").value_or(0) & 0xFFU;
@@ -71,6 +73,18 @@ MuxView::Chain MuxView::chain(const std::string& sink) const {
     current = selected;
   }
   return chain;
+}
+
+MuxView fetchMuxView(Client& client) {
+  std::string registers;
+  try {
+    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})
+                    .member("registers", Shape::string)
+                    .get<std::string>();
+  } catch (const Refused&) {
+  }
+  return MuxView(entityAt(client, "hardware/clockmux/config/" + cell),
+                 entityAt(client, "hardware/clockmux/status/" + cell), std::move(registers));
 }
 
 }  // namespace velaclockctl

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ctl/Client.h"
 #include "ctl/Reply.h"
 
 namespace velaclockctl {
@@ -33,11 +34,17 @@ class MuxView {
   // Follows the selections from the sink's mux (the first mux, in key order, that lists the sink)
   // down the muxes it selects, each once.
   Chain chain(const std::string& sink) const;
+  // Each mux's configuration by name, in key order, as `get` prints it.
+  const Json& muxes() const { return muxes_; }
 
  private:
   Json muxes_;
   Json status_;
   std::string registers_;
 };
+
+// The muxes as the daemon has them now: their configuration and status, and the simulated mux
+// control registers (none when the daemon has no such bank).
+MuxView fetchMuxView(Client& client);
 
 }  // namespace velaclockctl

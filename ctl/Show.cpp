@@ -57,23 +57,10 @@ TextTable sources(Client& client, const std::string&) {
   return table;
 }
 
-// The mux configuration, status and registers, as the daemon has them now.
-MuxView muxView(Client& client) {
-  std::string registers;
-  try {
-    registers = client.request({{"op", "regs"}, {"ham", "IntelGpioHam"}})
-                    .member("registers", Shape::string)
-                    .get<std::string>();
-  } catch (const Refused&) {
-  }
-  return MuxView(entityAt(client, "hardware/clockmux/config/" + cell),
-                 entityAt(client, "hardware/clockmux/status/" + cell), std::move(registers));
-}
-
 // Each sink's default, wanted and recorded source, the chain of muxes that carries it now, the
 // source that chain delivers, and whether that is the recorded one ("NO": not in force).
 TextTable sinks(Client& client, const std::string&) {
-  const MuxView view = muxView(client);
+  const MuxView view = fetchMuxView(client);
   TextTable table({"sink", "kind", "default", "wanted", "in force", "chain", "carries", "ok"});
   for (const std::string kind : {"strobe", "freq"}) {
     const Json config = entityAt(client, fmt::format("hardware/{}/sink/config/{}", kind, cell));
@@ -94,7 +81,7 @@ TextTable sinks(Client& client, const std::string&) {
 TextTable muxes(Client& client, const std::string&) {
   const Json config = entityAt(client, "hardware/clockmux/config/" + cell);
   const Json status = entityAt(client, "hardware/clockmux/status/" + cell);
-  const MuxView view = muxView(client);
+  const MuxView view = fetchMuxView(client);
   TextTable table({"mux", "register", "mask", "method", "selected", "register now", "selects"});
   const Json listed = objectAt(config, "muxConfig");
   for (const auto& [name, mux] : listed.items()) {
@@ -113,14 +100,33 @@ std::string delayBound(const Json& waiter, const char* name) {
   return bound == "-" ? bound : "<=" + bound + "us";
 }
 
+// How the daemon's event thread, which runs the waiter, is scheduled ("SCHED_FIFO 20") and how
+// much memory it keeps locked; "-" from a daemon that does not say.
+std::pair<std::string, std::string> scheduling(Client& client) {
+  try {
+    const Reply reply = client.request({{"op", "scheduling"}});
+    std::string policy = reply.member("policy", Shape::string).get<std::string>();
+    if (policy == "SCHED_FIFO" || policy == "SCHED_RR") {
+      policy += " " + std::to_string(reply.member("priority", Shape::unsignedNumber).get<int>());
+    }
+    const auto locked = reply.has("lockedKiB")
+                            ? reply.member("lockedKiB", Shape::unsignedNumber).get<std::uint64_t>()
+                            : 0;
+    return {policy, locked ? fmt::format("{} KiB", locked) : "none"};
+  } catch (const Refused&) {
+    return {"-", "-"};
+  }
+}
+
 // PPS up or down and the latest edge, with its age, then what the waiter counts: its last
 // detection delay (poll minus edge), edges published, false edges discarded, saturations, polls,
-// and the median and 99th percentile of the detection delay.
+// and the median and 99th percentile of the detection delay; last, the scheduling it runs under.
 TextTable pps(Client& client, const std::string& instance) {
   const Json status = entityAt(client, "hardware/ppsWaiter/status");
   const Json waiter = entityAt(client, "agent/ppsWaiterSm");
+  const auto [policy, locked] = scheduling(client);
   TextTable table({"PPS", "latest edge", "age", "last delay", "edges", "false edges", "saturations",
-                   "polls", "delay p50", "delay p99"});
+                   "polls", "delay p50", "delay p99", "scheduling", "locked memory"});
   const PpsReading reading = readPpsRecord(instance);
   const bool ok = reading.status == PpsReadStatus::ok;
   const auto& edgeNs = reading.record.edge.edge_timestamp_ns;
@@ -133,8 +139,8 @@ TextTable pps(Client& client, const std::string& instance) {
   table.rowIs({up, edge, age, lastDelay == "-" ? lastDelay : lastDelay + "us",
                field(waiter, "edgesPublished"), field(waiter, "falseEdgesDiscarded"),
                field(waiter, "saturations"), field(waiter, "polls"),
-               delayBound(waiter, "detectionDelayP50Us"),
-               delayBound(waiter, "detectionDelayP99Us")});
+               delayBound(waiter, "detectionDelayP50Us"), delayBound(waiter, "detectionDelayP99Us"),
+               policy, locked});
   return table;
 }
 
@@ -146,7 +152,7 @@ TextTable ports(Client& client, const std::string&) {
   const Json config = entityAt(client, "hardware/clocking/cliConfig/" + cell);
   const Json status = entityAt(client, "hardware/clocking/cliStatus/" + cell);
   const Json sinks = entityAt(client, "hardware/strobe/sink/cliConfig/" + cell);
-  const MuxView view = muxView(client);
+  const MuxView view = fetchMuxView(client);
   TextTable table({"port", "type", "signal", "cable delay ns", "status signal", "status delay ns",
                    "chosen for " + policySink, "chain", "in force"});
   const Json listed = objectAt(config, "allPortConfig");

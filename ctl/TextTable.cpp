@@ -6,6 +6,15 @@
 
 namespace velaclockctl {
 
+namespace {
+// The columns `text` takes on a terminal: one per character, UTF-8 continuation bytes taking none
+// (the tree's line drawing is three bytes a character).
+std::size_t columns(const std::string& text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+}
+}  // namespace
+
 std::string printable(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -36,7 +45,7 @@ std::string TextTable::text() const {
     widths.resize(std::max(widths.size(), row.size()));
     for (std::size_t i = 0; i < row.size(); ++i) {
       shown.push_back(printable(row[i]));
-      widths[i] = std::max(widths[i], shown[i].size());
+      widths[i] = std::max(widths[i], columns(shown[i]));
     }
   }
   std::string out;
@@ -44,7 +53,7 @@ std::string TextTable::text() const {
     std::string line;
     for (std::size_t i = 0; i < row.size(); ++i) {
       line += row[i];
-      if (i + 1 < row.size()) line += std::string(widths[i] - row[i].size() + 2, ' ');
+      if (i + 1 < row.size()) line += std::string(widths[i] - columns(row[i]) + 2, ' ');
     }
     out += line + "\n";
   }

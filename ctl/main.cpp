@@ -16,6 +16,7 @@
 #include "ctl/PpsRecord.h"
 #include "ctl/Route.h"
 #include "ctl/Show.h"
+#include "ctl/Tree.h"
 #include "ctl/Watch.h"
 #include "velaclock/CommandLine.h"
 #include "velaclock/ControlProtocol.h"
@@ -36,6 +37,7 @@ struct Command {
   std::string ham;
   bool follow = false;
   bool json = false;
+  bool dot = false;                // show tree: as Graphviz
   std::vector<std::string> paths;  // watch
   std::string sink, source;        // route
   bool apply = false;
@@ -222,7 +224,9 @@ int run(CLI::App& app, const Command& command) {
   // A file that cannot be written is refused before the daemon is asked for anything.
   if (!command.file.empty()) fileDestination(command.file);
   Client client(socketOf(command), command.timeout);
-  if (name == "show") {
+  if (name == "show" && command.table == "tree") {
+    std::cout << showTree(client, command.json, command.dot);
+  } else if (name == "show") {
     std::cout << (command.json
                       ? showTablesJson(client, command.table, command.instance).dump(2) + "\n"
                       : showTables(client, command.table, command.instance));
@@ -313,11 +317,18 @@ void defineCommandLine(CLI::App& app, Command& command) {
                  "(default: 5)")
       ->check(velaclock::finitePositiveSeconds);
 
-  auto* show =
-      app.add_subcommand("show", "tables: sources, sinks, muxes, pps, ports (all when none)");
+  auto* show = app.add_subcommand(
+      "show", "tables: sources, sinks, muxes, pps, ports (all when none); tree: the clock trees");
   show->add_option("table", command.table)
-      ->check(CLI::IsMember({"sources", "sinks", "muxes", "pps", "ports"}));
+      ->check(CLI::IsMember({"sources", "sinks", "muxes", "pps", "ports", "tree"}));
   show->add_flag("--json", command.json, "the rows as JSON objects, with the same columns");
+  show->add_flag("--dot", command.dot, "show tree: the clock trees as a Graphviz graph")
+      ->excludes("--json");
+  show->callback([&command] {
+    if (command.dot && command.table != "tree") {
+      throw CLI::ValidationError("--dot", "draws the clock trees: give it with `show tree`");
+    }
+  });
   app.add_subcommand("get", "print the entity at PATH as JSON")
       ->add_option("PATH", command.path)
       ->required();

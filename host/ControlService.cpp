@@ -13,6 +13,7 @@
 #include "host/ControlServer.h"
 #include "host/DescriptionSave.h"
 #include "host/EntityJson.h"
+#include "host/RealTime.h"
 #include "host/RouteExplanation.h"
 #include "host/SaveJob.h"
 #include "host/Watch.h"
@@ -166,9 +167,10 @@ std::optional<nlohmann::ordered_json> ControlService::handle(const nlohmann::jso
     if (op == "route") return route(request);
     if (op == "save") return save(connection);
     if (op == "sim") return sim(request);
+    if (op == "scheduling") return scheduling();
     throw Refused("unknown op `" + op +
-                  "`: expected get, set, del, trace, regs, devices, paths, watch, route, save or "
-                  "sim");
+                  "`: expected get, set, del, trace, regs, devices, paths, watch, route, save, "
+                  "sim or scheduling");
   } catch (const Refused& refused) {
     return errorReply(refused.what());
   } catch (const AgentStateError& refused) {
@@ -394,6 +396,17 @@ nlohmann::ordered_json ControlService::sim(const nlohmann::json& request) {
   auto reply = ok();
   reply["stopped"] = pulse.stopped;
   if (pulse.heldCount >= 0) reply["heldCount"] = pulse.heldCount;
+  return reply;
+}
+
+// The event thread's policy and priority, and the memory locked, as they are now: the control
+// service runs on the event thread.
+nlohmann::ordered_json ControlService::scheduling() {
+  const SchedulingInForce now = schedulingInForce();
+  auto reply = ok();
+  reply["policy"] = now.policy;
+  reply["priority"] = now.priority;
+  if (now.lockedKiB) reply["lockedKiB"] = *now.lockedKiB;
   return reply;
 }
 

@@ -49,6 +49,7 @@ class ControlService {
   nlohmann::ordered_json route(const nlohmann::json& request);
   std::optional<nlohmann::ordered_json> save(Connection& connection);
   nlohmann::ordered_json sim(const nlohmann::json& request);
+  static nlohmann::ordered_json scheduling();
   nlohmann::ordered_json getAgentState(const std::string& path) const;
   Kel::Ptr<const Kel::PtrInterface> agent() const;
 

@@ -19,6 +19,7 @@
 #include "host/DescriptionError.h"
 #include "host/Instance.h"
 #include "host/PlatformDescription.h"
+#include "host/RealTime.h"
 #include "host/Supervision.h"
 #include "velaclock/ControlProtocol.h"
 
@@ -172,12 +173,15 @@ int runDaemon(const Options& options) {
   std::unique_ptr<InstanceLock> lock;
   try {
     description = checkedUsage(options);
+    // Before anything runs on the event thread: the daemon never serves at a priority other than
+    // the one asked for.
+    realTimeIs(options.realTime);
     // Only the instance's holder may clear its socket's place.
     lock = std::make_unique<InstanceLock>(options.instance);
     clearSocketPlace(socketOf(options));
   } catch (const InstanceTaken& error) {
     return failed(exitCannotStart, error);
-  } catch (const std::runtime_error& error) {  // DescriptionError, InstanceError
+  } catch (const std::runtime_error& error) {  // DescriptionError, InstanceError, RealTimeError
     return failed(exitBadUsage, error);
   }
 

@@ -1,5 +1,6 @@
 #include "host/Options.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -16,10 +17,11 @@ std::filesystem::path executableDirectory() {
   return error ? std::filesystem::current_path() : self.parent_path();
 }
 
-// The agent library beside the executable (a build tree), else in ../lib (an installed tree).
+// The agent library beside the executable (a build tree), else where the install puts it.
 std::filesystem::path defaultAgent(const std::filesystem::path& here) {
   const auto beside = here / "libVelaClockAgent.so";
-  return std::filesystem::exists(beside) ? beside : here / ".." / "lib" / "libVelaClockAgent.so";
+  return std::filesystem::exists(beside) ? beside
+                                         : (here / VELACLOCK_AGENT_FROM_PROGRAM).lexically_normal();
 }
 }  // namespace
 
@@ -27,7 +29,7 @@ std::variant<Options, int> parseOptions(int argc, char** argv) {
   Options options;
   const auto here = executableDirectory();
   options.agent = defaultAgent(here);
-  options.profiles = here / ".." / "share" / "velaclock" / "profiles";
+  options.profiles = (here / VELACLOCK_PROFILES_FROM_PROGRAM).lexically_normal();
 
   CLI::App app{"velaclockd: hosts the clock-management agent on a state database"};
   std::string platform, socket, trace;
@@ -49,6 +51,13 @@ std::variant<Options, int> parseOptions(int argc, char** argv) {
   app.add_option("--trace", trace, "trace filter, e.g. 'VelaClockAgent/0-9,*/0'");
   app.add_option("--duration", duration, "tear down and exit 0 after this many seconds")
       ->check(velaclock::finitePositiveSeconds);
+  app.add_option("--rt-priority", options.realTime.priority,
+                 "run the event thread at this SCHED_FIFO priority, so that a busy machine does "
+                 "not preempt the PPS waiter near an edge; 0 keeps the normal policy")
+      ->check(CLI::Range(0, sched_get_priority_max(SCHED_FIFO)))
+      ->capture_default_str();
+  app.add_flag("--lock-memory", options.realTime.lockMemory,
+               "lock the daemon's current and future pages in memory (mlockall)");
   std::string check;
   app.add_option("--check", check,
                  "check a platform description as a start would (exit 0: it loads, 2: it does "

@@ -5,6 +5,8 @@
 #include <string>
 #include <variant>
 
+#include "host/RealTime.h"
+
 namespace velaclockd {
 
 // velaclockd's command line.
@@ -19,6 +21,7 @@ struct Options {
   std::optional<double> duration;  // seconds until an orderly exit
   // Only check this platform description as a start would, and exit.
   std::optional<std::filesystem::path> check;
+  RealTimeOptions realTime;
 };
 
 // Parses the command line. Returns the options, or the exit status when it should stop here

@@ -89,6 +89,7 @@ TEST_F(Pps, AFreshEdgeEachSecondAndCountersRising) {
   EXPECT_EQ(show.out.rfind("PPS", 0), 0u) << show.out;
   EXPECT_NE(show.out.find("\nup "), std::string::npos) << show.out;
   EXPECT_NE(show.out.find(", fresh"), std::string::npos) << show.out;
+  EXPECT_NE(show.out.find("SCHED_OTHER  none\n"), std::string::npos) << show.out;
   EXPECT_TRUE(eventually([&] { return counter("edgesPublished") > edges; }));
   EXPECT_GT(counter("polls"), counter("edgesPublished"));
 }
@@ -149,4 +150,21 @@ TEST_F(Pps, FollowingSaysWhenTheWriterIsGoneThenResumes) {
     line = follow.nextLine();
   } while (!line.empty() && line.rfind("edge ", 0) != 0);
   EXPECT_EQ(line.rfind("edge ", 0), 0U) << line;
+}
+
+// Where the daemon may have real-time scheduling (as root in CI) `show pps` reports it in force;
+// where it may not, it refuses to start rather than run without.
+TEST(PpsRealTime, TheSchedulingAskedForIsInForceOrTheDaemonDoesNotStart) {
+  const Instance instance;
+  Daemon daemon = instance.daemon({"--rt-priority", "2", "--lock-memory"});
+  if (!daemon.ready()) {
+    EXPECT_EQ(daemon.wait(), 2);
+    EXPECT_NE(daemon.errors().find("not permitted"), std::string::npos) << daemon.errors();
+    return;
+  }
+  const CommandResult show = instance.ctl({"show", "pps", "--json"});
+  ASSERT_EQ(show.status, 0) << show.err;
+  const Json row = Json::parse(show.out).at(0);
+  EXPECT_EQ(row["scheduling"], "SCHED_FIFO 2") << show.out;
+  EXPECT_NE(row["locked memory"], "none") << show.out;
 }

@@ -18,6 +18,8 @@
 //             {"op":"route","sink":S,"source":R[,"apply":true]}
 //             {"op":"save"}  (reply: "description", a platform description's YAML text)
 //             {"op":"sim","signal":"pps","action":"stop"|"start"|"glitch"|"saturate"}
+//             {"op":"scheduling"}  (reply: the event thread's "policy" and "priority", and the
+//                                   daemon's locked memory "lockedKiB")
 //   A save may take several turns of the daemon's loop; its reply comes when the description is
 //   written, and the client's further requests are answered after it.
 //   A watch turns the connection into a stream: after its reply, one line per change of the

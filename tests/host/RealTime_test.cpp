@@ -1,0 +1,64 @@
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "host/Options.h"
+#include "host/RealTime.h"
+
+using velaclockd::RealTimeOptions;
+
+namespace {
+
+// In a child of the death test: lowers `resource` to `limit` (or keeps it, when it is lower
+// already), gives up root, if the test has it (root's capabilities override every limit), and
+// exits 2 with the refusal's message on stderr, or 0 when `options` are applied.
+[[noreturn]] void applyUnder(int resource, rlim_t limit, const RealTimeOptions& options) {
+  rlimit lowered{};
+  getrlimit(resource, &lowered);
+  lowered.rlim_cur = lowered.rlim_max = std::min(limit, lowered.rlim_max);
+  const uid_t nobody = 65534;
+  if (setrlimit(resource, &lowered) != 0 ||
+      (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+                          setresuid(nobody, nobody, nobody) != 0))) {
+    std::fprintf(stderr, "cannot lower the limit or give up root\n");
+    _exit(3);
+  }
+  try {
+    velaclockd::realTimeIs(options);
+  } catch (const velaclockd::RealTimeError& error) {
+    std::fprintf(stderr, "%s\n", error.what());
+    // Refused, the thread keeps the policy it had.
+    _exit(sched_getscheduler(0) == SCHED_OTHER ? 2 : 4);
+  }
+  _exit(0);
+}
+
+int parsedStatus(std::vector<std::string> words) {
+  std::vector<char*> argv;
+  argv.reserve(words.size());
+  for (auto& word : words) argv.push_back(word.data());
+  const auto parsed = velaclockd::parseOptions(static_cast<int>(argv.size()), argv.data());
+  return std::holds_alternative<int>(parsed) ? std::get<int>(parsed) : -1;
+}
+
+}  // namespace
+
+TEST(RealTime, ALimitTooSmallIsRefusedNamingTheLimitAndItsValue) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(applyUnder(RLIMIT_RTPRIO, 3, {.priority = 4}), testing::ExitedWithCode(2),
+              "--rt-priority 4: .*RLIMIT_RTPRIO of at least 4 \\(it is [0-3]; LimitRTPRIO=");
+  EXPECT_EXIT(applyUnder(RLIMIT_MEMLOCK, 4096, {.lockMemory = true}), testing::ExitedWithCode(2),
+              "--lock-memory: .*RLIMIT_MEMLOCK \\(4096 bytes\\) is smaller .*LimitMEMLOCK=");
+}
+
+TEST(RealTime, APriorityOutsideTheFifoRangeIsAUsageError) {
+  EXPECT_EQ(parsedStatus({"velaclockd", "--rt-priority", "100"}), 2);
+  EXPECT_EQ(parsedStatus({"velaclockd", "--rt-priority", "-1"}), 2);
+  EXPECT_EQ(parsedStatus({"velaclockd", "--rt-priority", "99", "--lock-memory"}), -1);
+}
