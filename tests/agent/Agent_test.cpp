@@ -3,6 +3,7 @@
 #include "Kel/Activity.h"
 #include "agent/AgentFixture.h"
 #include "host/AgentState.h"
+#include "support/Golden.h"
 
 using namespace VelaClockAgent;
 
@@ -39,50 +40,10 @@ TEST_F(AgentFixture, StartsUpAndTakesEveryDirectory) {
   EXPECT_NE(agent->ppsConfig(), nullptr);
   ASSERT_NE(agent->ppsWaiterTimestamps(), nullptr);
   EXPECT_TRUE(agent->ppsWaiterTimestamps()->isAttached());
-  const auto walks = [](const std::string& machine, const std::string& walk) {
-    const std::string sig = walk + "(): void VelaClockAgent::" + machine + "::" + walk + "()";
-    return std::vector<std::string>{
-        sig, "handleInitialized(): void VelaClockAgent::" + machine + "::handleInitialized()", sig};
-  };
-  std::vector<std::string> expected{
-      "VelaClockAgent doPreInit", "VelaClockAgent doInit",
-      "VelaClockAgent doInit; sliceId:FixedSystem",
-      "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
-      "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&)",
-      "VelaClockAgent doMountsComplete: the 14 required directories found"};
-  for (const auto& [machine, walk] : std::vector<std::pair<std::string, std::string>>{
-           {"StrobeSourceDirMonitorSm", "handleStrobeSourceDir"},
-           {"StrobeSinkDirMonitorSm", "handleStrobeSinkDir"},
-           {"FreqSourceDirMonitorSm", "handleFreqSourceDir"},
-           {"FreqSinkDirMonitorSm", "handleFreqSinkDir"}}) {
-    const auto lines = walks(machine, walk);
-    expected.insert(expected.end(), lines.begin(), lines.end());
-  }
-  expected.insert(
-      expected.end(),
-      {"handleMuxConfigDir(): void VelaClockAgent::MuxDirMonitorSm::handleMuxConfigDir() "
-       "simulation is false",
-       "handleInitialized(): void VelaClockAgent::MuxDirMonitorSm::handleInitialized()",
-       "handleInitialized",  // the port configuration directory policy, on an empty directory
-       "VelaClockAgent doMountsComplete: portCliConfigDir found, portCliStatusDir found, "
-       "ppsConfig found, ppsStatus found, ppsWaiterTimestamps found",
-       "void VelaClockAgent::PpsWaiterSm::handleInitialized()",
-       "ppsCounter on PpsWaiterConfig was null. Cannot initialize PpsWaiterSm",
-       "doMountsComplete(): void VelaClockAgent::Agent::doMountsComplete("
-       "Corral::MountStatus, const Kel::Ptr<Corral::EntityManager>&) simulation is false",
-       "VelaClockAgent doMountsComplete: relay PCA9554-1-smaRelaySw released"});
-  EXPECT_EQ(trace.messages(), expected);
-
+  EXPECT_TRUE(matchesGolden(trace.messages(), "agent/start.trace"));
   trace.lines.clear();
   agent.reset();  // the machines go in the order they were made
-  EXPECT_EQ(trace.messages(),
-            (std::vector<std::string>{"VelaClockAgent ~Agent: strobeSourceDirMonitorSm dropped",
-                                      "VelaClockAgent ~Agent: strobeSinkDirMonitorSm dropped",
-                                      "VelaClockAgent ~Agent: freqSourceDirMonitorSm dropped",
-                                      "VelaClockAgent ~Agent: freqSinkDirMonitorSm dropped",
-                                      "VelaClockAgent ~Agent: muxDirMonitorSm dropped",
-                                      "VelaClockAgent ~Agent: portConfigDirPolicySm dropped",
-                                      "VelaClockAgent ~Agent: ppsWaiterSm dropped"}));
+  EXPECT_TRUE(matchesGolden(trace.messages(), "agent/tear-down.trace"));
 }
 
 TEST_F(AgentFixture, AHostGivenSliceIdStays) {

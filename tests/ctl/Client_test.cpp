@@ -1,93 +1,104 @@
-// velaclockctl's client against a stand-in daemon on a real socket, run in a thread of the test.
+// velaclockctl's client and its command line in process, against stand-in daemons on real sockets.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
-#include <functional>
 #include <string>
-#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "ctl/Client.h"
+#include "ctl/CommandLine.h"
+#include "ctl/StandIn.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Listens on a socket and hands each connection, in turn, to the next of its scripted answers.
-class StandIn {
- public:
-  using Answer = std::function<void(int fd)>;
+const fs::path socketPath =
+    fs::temp_directory_path() / ("velaclock-ctl-" + std::to_string(getpid()) + ".sock");
 
-  StandIn(const fs::path& path, std::vector<Answer> answers)
-      : listener_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(listen(listener_, 4), 0);
-    thread_ = std::thread([this, answers = std::move(answers)] {
-      for (const Answer& answer : answers) {
-        const int fd = accept(listener_, nullptr, nullptr);
-        if (fd < 0) return;
-        answer(fd);
-        close(fd);
-      }
-    });
-  }
-  // Waits for the answers given; one still waiting for its connection gives up.
-  ~StandIn() {
-    shutdown(listener_, SHUT_RDWR);
-    thread_.join();
-    close(listener_);
-  }
-
- private:
-  int listener_;
-  std::thread thread_;
-};
-
-void send(int fd, const std::string& text) {
-  ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), ssize_t(text.size()));
-}
-
-std::string requestLine(int fd) {
-  std::string line;
-  for (char c; read(fd, &c, 1) == 1 && c != '\n';) line += c;
-  return line;
+// velaclockctl ARGUMENTS...: its exit status and what it said on stderr.
+std::pair<int, std::string> ctl(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "velaclockctl");
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  testing::internal::CaptureStderr();
+  testing::internal::CaptureStdout();
+  const int status = velaclockctl::runCommandLine(static_cast<int>(argv.size()) - 1, argv.data());
+  testing::internal::GetCapturedStdout();
+  return {status, testing::internal::GetCapturedStderr()};
 }
 
 }  // namespace
 
 // Sent away before its request was read, the client asks again; refused for a reason, it stops.
 TEST(Client, ARequestTheDaemonWasTooBusyToTakeIsSentAgain) {
-  const fs::path socket =
-      fs::temp_directory_path() / ("velaclock-client-" + std::to_string(getpid()));
-  fs::remove(socket);
   std::string second;
-  {
-    StandIn daemon(socket, {[](int fd) {
-                              send(fd, R"({"ok":false,"error":"busy","retry":true})"
-                                       "\n");
-                            },
-                            [&](int fd) {
-                              second = requestLine(fd);
-                              send(fd, R"({"ok":true,"answer":42})"
-                                       "\n");
-                            },
-                            [](int fd) {
-                              requestLine(fd);
-                              send(fd, R"({"ok":false,"error":"no such path"})"
-                                       "\n");
-                            }});
-    velaclockctl::Client client(socket, 5.0);
-    const auto reply = client.request({{"op", "get"}, {"path", "a/b"}});
-    EXPECT_EQ(reply.member("answer", velaclockctl::Shape::unsignedNumber), 42);
-    EXPECT_EQ(second, R"({"op":"get","path":"a/b"})");
-    velaclockctl::Client another(socket, 5.0);
-    EXPECT_THROW(another.request({{"op", "get"}, {"path", "x"}}), velaclockctl::Refused);
+  StandIn daemon(
+      socketPath,
+      {[](int fd) { StandIn::send(fd, "{\"ok\":false,\"error\":\"busy\",\"retry\":true}\n"); },
+       [&](int fd) {
+         second = StandIn::requestLine(fd);
+         StandIn::send(fd, "{\"ok\":true,\"answer\":42}\n");
+       },
+       StandIn::replying("{\"ok\":false,\"error\":\"no such path\"}")});
+  velaclockctl::Client client(socketPath, 5.0);
+  const auto reply = client.request({{"op", "get"}, {"path", "a/b"}});
+  EXPECT_EQ(reply.member("answer", velaclockctl::Shape::unsignedNumber), 42);
+  EXPECT_EQ(second, R"({"op":"get","path":"a/b"})");
+  velaclockctl::Client another(socketPath, 5.0);
+  EXPECT_THROW(another.request({{"op", "get"}, {"path", "x"}}), velaclockctl::Refused);
+}
+
+// A reply of the wrong shape, or none, ends in a clear "no valid answer" (exit 3), never a crash.
+TEST(CommandLine, RepliesOfTheWrongShapeOrNoneEndInAClearNoValidAnswer) {
+  const std::vector<std::tuple<std::vector<std::string>, std::string, std::string>> cases{
+      {{"get", "p"}, R"({"ok":true})", "to `get`: expected `entity` to be an object"},
+      {{"set", "p", "a=1"}, R"({"ok":true,"entity":5})", "expected `entity` to be an object"},
+      {{"paths"}, R"([1])", "expected the reply to be an object"},
+      {{"paths"}, R"({"ok":"yes"})", "expected `ok` to be true or false"},
+      {{"paths"}, R"({"ok":false,"error":7})", "expected `error` to be a string"},
+      {{"paths"}, R"({"ok":true,"paths":[{"path":1}]})", "expected `path` of each of `paths`"},
+      {{"paths"}, R"({"ok":true,"paths":[3]})", "expected each of `paths` to be an object"},
+      {{"trace", "x"}, R"({"ok":true,"filter":null})", "expected `filter` to be a string"},
+      {{"regs", "h"}, R"({"ok":true,"ham":"h","registers":"00"})", "expected `size`"},
+      {{"regs", "h"}, R"({"ok":true,"ham":"h","size":1})", "expected `registers`"},
+      {{"show", "muxes"}, R"({"ok":true,"entity":{}})", "to `regs`: expected `registers`"},
+      {{"paths"}, "not json", "answered `paths` with something that is not JSON"},
+      {{"--timeout", "0.2", "paths"}, "", "did not answer within 0.2 s"},
+  };
+  for (const auto& [arguments, reply, message] : cases) {
+    const StandIn daemon(socketPath, {StandIn::replying(reply)});
+    std::vector<std::string> command{"--socket", socketPath.string()};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    const auto [status, errors] = ctl(command);
+    EXPECT_EQ(status, velaclockctl::exitNoDaemon) << reply << ": " << errors;
+    EXPECT_NE(errors.find(message), std::string::npos) << errors;
   }
-  fs::remove(socket);
+}
+
+// What cannot be sent is a usage error (exit 2), found before any daemon is asked.
+TEST(CommandLine, CommandLinesItCannotSendAreUsageErrors) {
+  const std::string muxes = "hardware/clockmux/config/FixedSystem";
+  const auto [status, errors] = ctl({"frobnicate"});
+  EXPECT_EQ(status, velaclockctl::exitUsage);
+  EXPECT_NE(errors.find("unknown command `frobnicate`: expected show, get, set"), std::string::npos)
+      << errors;
+  EXPECT_NE(ctl({"get", "caf\xe9"}).second.find("is not valid UTF-8"), std::string::npos);
+  for (const std::vector<std::string>& usage :
+       {std::vector<std::string>{"--socket", "", "paths"},
+        {"--timeout", "nan", "paths"},
+        {"--instance", "..", "pps"},
+        {"--instance", "a/b", "pps"},
+        {"set", muxes},
+        {"set", muxes, "muxConfig"},
+        {"set", muxes, "muxConfig", "fpgaPpsMux", "bitMask"},
+        {"set", muxes, "bitMask=1", "--type", "Hardware::ClockMux::Sink"},
+        {"show", "clocks"},
+        {"del", muxes, "muxConfig"},
+        {"sim", "pps", "explode"}}) {
+    EXPECT_EQ(ctl(usage).first, velaclockctl::exitUsage) << usage[0] << " " << usage[1];
+  }
 }

@@ -114,24 +114,6 @@ TEST_F(Pps, AStoppedPulseIsReportedDownAndNoEdgeIsPublished) {
   EXPECT_TRUE(eventually([&] { return ppsUp(); }));
 }
 
-TEST_F(Pps, TheDropAfterASaturatedCountIsCountedNotPublishedAndTheNextEdgeIs) {
-  ASSERT_TRUE(eventually([&] { return ppsUp(); }));
-  sim("saturate");
-  ASSERT_TRUE(eventually([&] { return counter("saturations") == 1 && !ppsUp(); }));
-  const auto published = counter("edgesPublished");
-  sim("start");
-  Json after;
-  ASSERT_TRUE(eventually([&] {
-    after = waiter();
-    return after.value("falseEdgesDiscarded", 0) == 1;
-  }));
-  // In that same view: the false edge added nothing; a genuine one may have followed already.
-  const bool up = after["status"]["ppsUp"] == true;
-  EXPECT_EQ(after["edgesPublished"].get<std::uint64_t>(), published + (up ? 1 : 0));
-  EXPECT_TRUE(eventually([&] { return counter("edgesPublished") == published + 1 && ppsUp(); }));
-  EXPECT_EQ(counter("falseEdgesDiscarded"), 1u);
-}
-
 // Following the edges, the operator is told when the writer goes, and sees edges again once it
 // is back.
 TEST_F(Pps, FollowingSaysWhenTheWriterIsGoneThenResumes) {

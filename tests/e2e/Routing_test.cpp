@@ -39,13 +39,6 @@ TEST(Routing, OneSetOfANewSinkEntryRoutesItThroughTheMuxes) {
        {"0010: 13 02 00 00 00 00 00 00 00 00 00 00 00 00 00 00",
         "0020: 01 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
        "holdoverPpsMux>fpgaPpsMux>asicPpsMux"},
-      // Two muxes sharing register 0x20.
-      {"hardware/freq/sink/cliConfig/FixedSystem",
-       "asic1/ref-clk",
-       "port2/rx-clk",
-       {"0010: 01 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00",  // the port policy's route
-        "0020: 22 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
-       "synceMux>asicRefMux"},
   };
   for (const RouteCase& c : cases) {
     SCOPED_TRACE(c.sink);
@@ -96,20 +89,8 @@ TEST(Routing, ThePortPolicyRoutesTheFpgasPpsInputFromThePortsSignal) {
   Instance instance;
   Daemon daemon = instance.daemon();
   ASSERT_TRUE(daemon.ready()) << daemon.errors();
-  const auto regs10 = [&] {
-    const std::string out = instance.ctl({"regs", "IntelGpioHam"}).out;
-    const auto at = out.find("0010: ");
-    return at == std::string::npos ? "" : out.substr(at + 6, 2);
-  };
-  const auto sinkRow = [&] { return row(instance.ctl({"show", "sinks"}).out, "fpga1/pps-in1"); };
-  EXPECT_EQ(regs10(), "01");  // at start: signal 1, the port itself
-  EXPECT_EQ(sinkRow().at(4), "pps-in1");
-
   const std::string ports = "hardware/clocking/cliConfig/FixedSystem";
   ASSERT_EQ(instance.ctl({"set", ports, "allPortConfig", "pps-in1", "signal=2"}).status, 0);
-  EXPECT_EQ(regs10(), "02");  // fpgaPpsMux now selects the GNSS receiver
-  EXPECT_EQ(sinkRow().at(4), "system/gps1");
-  EXPECT_EQ(sinkRow().at(7), "yes");
   const std::vector<std::string> port = row(instance.ctl({"show", "ports"}).out, "pps-in1");
   ASSERT_EQ(port.size(), 9u);
   EXPECT_EQ(port[6], "system/gps1");  // the source the policy chose, its chain, and in force
@@ -118,10 +99,6 @@ TEST(Routing, ThePortPolicyRoutesTheFpgasPpsInputFromThePortsSignal) {
   const CommandResult status = instance.ctl({"get", "hardware/clocking/cliStatus/FixedSystem"});
   EXPECT_NE(status.out.find("\"signal\": 2"), std::string::npos) << status.out;
   EXPECT_NE(status.out.find("\"cableDelayNs\": 12.5"), std::string::npos) << status.out;
-
-  ASSERT_EQ(instance.ctl({"set", ports, "allPortConfig", "pps-in1", "signal=0"}).status, 0);
-  EXPECT_EQ(sinkRow().at(3), "-");  // the sink's cliConfig entry is gone
-  EXPECT_EQ(regs10(), "02");        // and the route stays as it was
 }
 
 // `route` explains before anything is switched: the chain, each register before and after, or why

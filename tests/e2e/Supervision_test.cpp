@@ -99,14 +99,16 @@ TEST(Supervision, FailedMountsAreReportedAndNeverReady) {
 }
 
 // logrotate's SIGHUP reopens the trace file and changes nothing else; SIGUSR1 and SIGUSR2 are
-// ignored; SIGTERM still ends the daemon in order.
+// ignored; SIGTERM still ends the daemon in order. (The agent gets the slice id given.)
 TEST(Supervision, RotationAndUserSignalsLeaveTheServiceRunning) {
   Instance instance;
   const auto traces = instance.runtime() / "velaclockd.trace";
-  Daemon daemon =
-      instance.daemon({"--trace", "VelaClockAgent/0"}, {{"TRACEFILE", traces.string()}});
+  Daemon daemon = instance.daemon({"--trace", "VelaClockAgent/0-5", "--slice-id", "Linecard2"},
+                                  {{"TRACEFILE", traces.string()}});
   ASSERT_TRUE(daemon.ready()) << daemon.errors();
+  EXPECT_EQ(instance.ctl({"paths"}).status, 0);  // the mounts are complete
   std::filesystem::rename(traces, traces.string() + ".1");
+  EXPECT_NE(readFile(traces.string() + ".1").find("sliceId:Linecard2"), std::string::npos);
   for (const int signal : {SIGHUP, SIGUSR1, SIGUSR2}) daemon.signal(signal);
   EXPECT_EQ(instance.ctl({"paths"}).status, 0);  // served after the signals were taken
   EXPECT_EQ(instance

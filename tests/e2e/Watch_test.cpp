@@ -50,39 +50,3 @@ TEST(Watch, AWatcherSeesASetAndWhatTheAgentDoesAboutItInOrder) {
            "\n");
   EXPECT_NE(bad.reply().find("no entity at path `no/such/path`"), std::string::npos);
 }
-
-// A watcher that stops reading loses lines, not the daemon's time; it learns what it missed.
-TEST(Watch, AWatcherThatDoesNotReadFallsBehindAloneAndIsToldWhatItMissed) {
-  Instance instance;
-  Daemon daemon = instance.daemon();
-  ASSERT_TRUE(daemon.ready()) << daemon.errors();
-  RawConnection watcher(instance.socket());
-  watcher.send(R"({"op":"watch","paths":["hardware/strobe/source/cliConfig/FixedSystem"]})"
-               "\n");
-  ASSERT_EQ(next(watcher)["ok"], true);
-
-  RawConnection writer(instance.socket());
-  constexpr int sets = 4000;
-  std::string requests;
-  for (int i = 1; i <= sets; ++i) {  // each a change: the default adjustment is 0
-    requests += R"({"op":"set","path":"hardware/strobe/source/cliConfig/FixedSystem",)"
-                R"("collection":"cliConfig","key":"system/gps1","attributes":)"
-                R"({"configuredAdjustment":")" +
-                std::to_string(i) + "\"}}\n";
-  }
-  writer.send(requests);
-  for (int i = 0; i < sets; ++i) ASSERT_NE(writer.reply().find("\"ok\":true"), std::string::npos);
-  const CommandResult get = instance.ctl({"get", "hardware/ppsWaiter/config"});
-  EXPECT_EQ(get.status, 0) << get.err;
-
-  int changes = 0;
-  Json line;
-  while ((line = next(watcher))["event"] == "change") ++changes;
-  EXPECT_GT(changes, 0);
-  EXPECT_LT(changes, sets);
-  ASSERT_EQ(line["event"], "overflow");
-  EXPECT_EQ(changes + line["missed"].get<int>(), sets);  // each set is a change, heard or missed
-  const Json snapshot = next(watcher);
-  EXPECT_EQ(snapshot["event"], "snapshot");
-  EXPECT_EQ(snapshot["entity"]["cliConfig"]["system/gps1"]["configuredAdjustment"], sets);
-}
