@@ -5,6 +5,7 @@
 #include "VelaClock/PortPolicySm.h"
 #include "agent/AgentFixture.h"
 #include "support/CapturedTrace.h"
+#include "support/Golden.h"
 
 using namespace VelaClockAgent;
 using Hardware::Clocking::Signal;
@@ -81,6 +82,7 @@ TEST_F(PortPolicy, TheSignalChoosesTheSinksSourceAndSignalAndDelayAreMirrored) {
 }
 
 TEST_F(PortPolicy, ThePortsStatusAndMachineFollowItsConfigurationEntry) {
+  CapturedTrace handlers("PortPolicySm");
   const auto dirPolicy = PortConfigDirPolicySm::PortConfigDirPolicySmIs(ports, statuses, sinks);
   EXPECT_EQ(dirPolicy->portPolicySm(), nullptr);
 
@@ -88,8 +90,10 @@ TEST_F(PortPolicy, ThePortsStatusAndMachineFollowItsConfigurationEntry) {
   const auto status = statuses->ppsGnssInPortStatus("pps-in1");
   ASSERT_NE(status, nullptr);
   EXPECT_EQ(statuses->allPortStatus("pps-in1"), status);  // one entity in both collections
+  EXPECT_EQ(status->signal(), Signal::pps);
   EXPECT_EQ(status->cableDelayNs(), 12.5);
   EXPECT_EQ(fpgaSource(), "pps-in1");
+  EXPECT_TRUE(matchesGolden(handlers.messages(), "port-policy/created.trace"));
 
   const Kel::Ptr<PpsGnssInPortPolicySm> first = dirPolicy->portPolicySm();
   ports->allPortConfigIs(port(Signal::gnssPps, 12.5));  // re-filed: a new machine, the only one

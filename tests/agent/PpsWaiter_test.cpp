@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "Fru/Ham.h"
+#include "Pps/Counter/QuillHal.h"
+
 #include <cmath>
 
 #include "agent/PpsWaiterFixture.h"
@@ -182,4 +185,19 @@ TEST_F(PpsWaiterFixture, CountsEachPollAndEdgeWithItsDetectionDelay) {
   ASSERT_NE(tryMakeHal, nullptr);
   tryMakeHal->invoke(*waiter, "");
   EXPECT_NE(waiter->hal(), hal);
+}
+
+// A Quill counter is read through the Ham its configuration names, as a Lumen one is through the
+// register window.
+TEST_F(PpsWaiterFixture, AQuillCounterIsPolledThroughItsHam) {
+  auto quill = Kel::makePtr<Hardware::Pps::QuillCounter>("quill");
+  quill->counterBaseIs(counterBase);
+  quill->hamIs(Kel::makePtr<Fru::Ham>(Pps::Counter::LumenHal::registerWindow,
+                                      Fru::HamType::memoryMapped, nullptr, 0, 0, ""));
+  start(quill);
+  EXPECT_NE(dynamic_cast<const Pps::Counter::QuillHal*>(waiter->hal().get()), nullptr);
+  pollWith(1000);
+  pollWith(2);
+  EXPECT_EQ(published->records.size(), 1u);
+  EXPECT_TRUE(status->ppsUp());
 }

@@ -106,6 +106,8 @@ TEST_F(SignalFixture, FrequencySourcesStartFromTheirConfigAndTakeTheUsersSetting
   EXPECT_EQ(status->frequency(), 25000000u);
   EXPECT_EQ(status->adjustmentPpb(), 0.75F);
   EXPECT_EQ(status->sourceConfigImageFile(), "b.bin");
+  wanted->adjustmentPpbIs(3.0F);  // the adjustment alone is heard too
+  EXPECT_EQ(status->adjustmentPpb(), 3.0F);
 }
 
 TEST_F(SignalFixture, ASinkIsRoutedWhenTheSourceItWantsDiffersFromItsStatus) {

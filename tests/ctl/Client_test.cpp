@@ -22,6 +22,7 @@ const fs::path socketPath =
 std::pair<int, std::string> ctl(std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), "velaclockctl");
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   testing::internal::CaptureStderr();
