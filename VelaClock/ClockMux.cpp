@@ -19,9 +19,6 @@ constexpr const char* handleNameSignature =
 constexpr const char* handleInitializedSignature =
     "void VelaClockAgent::MuxDirMonitorSm::handleInitialized()";
 
-// Lines of one operation, each beginning with its name and "(): "; numbers in hexadecimal.
-#define MUX_TRACE(operation) KEL_TRACE_FOR(agentTrace(), 0, operation) << operation << "(): "
-
 // How an entity is shown in a trace: its address, and its name when it has one.
 struct Reference {
   const Kel::PtrInterface* object;
@@ -41,8 +38,8 @@ std::ostream& operator<<(std::ostream& out, Reference r) {
 // and what became of the mux.
 void traceFailedAccess(const char* operation, std::uint32_t reg, Fru::AccessStatus result,
                        const std::string& outcome) {
-  MUX_TRACE("setupMuxToSelectSource") << operation << " of the reg 0x" << std::hex << reg
-                                      << " failed: " << result << "; " << outcome;
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource") << operation << " of the reg 0x" << std::hex << reg
+                                               << " failed: " << result << "; " << outcome;
 }
 
 // Method 0: read, replace the bits under the mask, write, record, read back. The status entry
@@ -50,7 +47,7 @@ void traceFailedAccess(const char* operation, std::uint32_t reg, Fru::AccessStat
 MuxSwitch programThroughClockMuxHam(const Kel::String& mux, const Kel::String& sourceSelect,
                                     std::uint32_t reg, std::uint8_t bitMask, std::uint8_t bitValue,
                                     Hardware::ClockMux::MuxStatus& status) {
-  MUX_TRACE("setupMuxToSelectSource")
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource")
       << "reading the reg 0x" << std::hex << reg
       << " now from clockMuxHamImpl=" << Reference{clockMuxHamImpl.get()};
   std::uint8_t data = 0;
@@ -58,19 +55,19 @@ MuxSwitch programThroughClockMuxHam(const Kel::String& mux, const Kel::String& s
     traceFailedAccess("read8", reg, result, "mux " + mux + " not switched");
     return MuxSwitch::accessFailed;
   }
-  MUX_TRACE("setupMuxToSelectSource")
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource")
       << std::hex << "read the reg 0x" << reg << " having value of =0x" << data;
   // Bits outside the mask keep their value: other muxes may share the register.
   const auto newData = static_cast<std::uint8_t>((data & ~bitMask) | bitValue);
-  MUX_TRACE("setupMuxToSelectSource")
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource")
       << std::hex << "data is " << data << " newData is " << newData << " bitValue is " << bitValue;
-  MUX_TRACE("setupMuxToSelectSource")
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource")
       << std::hex << "writing the reg 0x" << reg << " the value of =0x" << newData;
   if (const auto result = clockMuxHamImpl->write8(reg, newData); result != Fru::AccessStatus::ok) {
     traceFailedAccess("write8", reg, result, "mux " + mux + " not switched");
     return MuxSwitch::accessFailed;
   }
-  MUX_TRACE("setupMuxToSelectSource") << "write sourceSelect to the muxStatus";
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource") << "write sourceSelect to the muxStatus";
   const Kel::String previous = status.sourceSelect();
   status.sourceSelectIs(sourceSelect);
   if (const auto result = clockMuxHamImpl->read8(reg, data); result != Fru::AccessStatus::ok) {
@@ -78,14 +75,15 @@ MuxSwitch programThroughClockMuxHam(const Kel::String& mux, const Kel::String& s
     status.sourceSelectIs(previous);
     return MuxSwitch::accessFailed;
   }
-  MUX_TRACE("setupMuxToSelectSource") << std::hex << "re-read data is " << data << " bitMask is "
-                                      << bitMask << " bitValue is " << bitValue;
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource")
+      << std::hex << "re-read data is " << data << " bitMask is " << bitMask << " bitValue is "
+      << bitValue;
   if ((data & bitMask) == bitValue) {
-    MUX_TRACE("setupMuxToSelectSource") << "new setting is found to be as expected";
+    VELACLOCK_TRACE(0, "setupMuxToSelectSource") << "new setting is found to be as expected";
     return MuxSwitch::confirmed;
   }
   // The register does not hold the new selection: status must not claim it does.
-  MUX_TRACE("setupMuxToSelectSource")
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource")
       << std::hex << "new setting of mux " << mux << " did not take: re-read 0x" << data
       << " under bitMask 0x" << bitMask << " is not bitValue 0x" << bitValue
       << "; sourceSelect stays \"" << previous << "\"";
@@ -108,7 +106,7 @@ void setupMuxToSelectSource(Kel::String mux, Kel::String sourceSelect,
 MuxSwitch switchMux(const Kel::String& mux, const Kel::String& sourceSelect,
                     const Kel::Ptr<Hardware::ClockMux::MuxConfigDir const>& muxConfigDir,
                     const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir) {
-  MUX_TRACE("setupMuxToSelectSource")
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource")
       << "given mux is " << mux << " given sourceSelect is " << sourceSelect;
   const auto config = muxConfigDir ? muxConfigDir->muxConfig(mux) : nullptr;
   const auto status = muxStatusDir ? muxStatusDir->muxStatus(mux) : nullptr;
@@ -117,27 +115,30 @@ MuxSwitch switchMux(const Kel::String& mux, const Kel::String& sourceSelect,
     const std::string missing = !config   ? " is not configured"
                                 : !status ? " has no status entry"
                                           : " has no source " + sourceSelect;
-    MUX_TRACE("setupMuxToSelectSource") << "mux " << mux << missing << "; nothing switched";
+    VELACLOCK_TRACE(0, "setupMuxToSelectSource")
+        << "mux " << mux << missing << "; nothing switched";
     return MuxSwitch::notSwitched;
   }
   const std::uint32_t reg = config->controlRegister();
   const auto bitMask = static_cast<std::uint8_t>(config->bitMask());
   const auto bitValue = static_cast<std::uint8_t>(sourceControl->bitValue());
   const Clock::Mux::AccessMethod method = config->muxAccessMethod();
-  MUX_TRACE("setupMuxToSelectSource") << std::hex << "reg is " << reg << " bitMask is " << bitMask
-                                      << " muxAccessMethod is " << method;
-  MUX_TRACE("setupMuxToSelectSource") << "sourceControl is 0x" << Reference{sourceControl.get()};
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource") << std::hex << "reg is " << reg << " bitMask is "
+                                               << bitMask << " muxAccessMethod is " << method;
+  VELACLOCK_TRACE(0, "setupMuxToSelectSource")
+      << "sourceControl is 0x" << Reference{sourceControl.get()};
   switch (method) {
     case Clock::Mux::AccessMethod::clockMuxHam:
       if (!clockMuxHamImpl) {
-        MUX_TRACE("setupMuxToSelectSource")
+        VELACLOCK_TRACE(0, "setupMuxToSelectSource")
             << "no clockMuxHamImpl yet: mux " << mux << " not switched";
         return MuxSwitch::notSwitched;
       }
       return programThroughClockMuxHam(mux, sourceSelect, reg, bitMask, bitValue, *status);
     case Clock::Mux::AccessMethod::cpldRegister:
     case Clock::Mux::AccessMethod::fpgaRegister:
-      MUX_TRACE("setupMuxToSelectSource") << "This muxAccessMethod is not yet implemented.";
+      VELACLOCK_TRACE(0, "setupMuxToSelectSource")
+          << "This muxAccessMethod is not yet implemented.";
       return MuxSwitch::notSwitched;
   }
   // Any other method: nothing to do, and nothing to say.
@@ -164,7 +165,7 @@ Kel::Ptr<const Hardware::ClockMux::MuxConfigDir> MuxDirMonitorSm::configDir() co
 
 void MuxDirMonitorSm::handleMuxConfigDir() {
   const bool simulation = isSimulatedSystem();
-  MUX_TRACE("handleMuxConfigDir") << handleDirSignature << " simulation is " << simulation;
+  VELACLOCK_TRACE(0, "handleMuxConfigDir") << handleDirSignature << " simulation is " << simulation;
   if (!simulation && !clockMuxHamImpl) {
     clockMuxHam =
         Kel::makePtr<Fru::Ham>(clockMuxHamName, Fru::HamType::gpioController, nullptr, 0, 0, "");
@@ -180,27 +181,27 @@ void MuxDirMonitorSm::handleMuxConfigDir() {
 }
 
 void MuxDirMonitorSm::handleMuxConfigDir(const Kel::String& name) {
-  MUX_TRACE("handleMuxConfigDir") << handleNameSignature << " name is " << name;
+  VELACLOCK_TRACE(0, "handleMuxConfigDir") << handleNameSignature << " name is " << name;
   const auto config = configDir();
   const auto mux = config ? config->muxConfig(name) : nullptr;
   if (mux) {
-    MUX_TRACE("handleMuxConfigDir") << name << " mux config found";
+    VELACLOCK_TRACE(0, "handleMuxConfigDir") << name << " mux config found";
     if (statusDir_) {
       const auto status = statusDir_->muxStatusIs(name);
       status->controlRegisterIs(mux->controlRegister());
       status->bitMaskIs(mux->bitMask());
       status->muxAccessMethodIs(mux->muxAccessMethod());
     }
-    MUX_TRACE("handleMuxConfigDir") << name << " mux status created";
+    VELACLOCK_TRACE(0, "handleMuxConfigDir") << name << " mux status created";
   } else {
-    MUX_TRACE("handleMuxConfigDir") << name << " mux config NOT found";
+    VELACLOCK_TRACE(0, "handleMuxConfigDir") << name << " mux config NOT found";
     if (statusDir_) statusDir_->muxStatusDel(name);
-    MUX_TRACE("handleMuxConfigDir") << name << " mux status deleted";
+    VELACLOCK_TRACE(0, "handleMuxConfigDir") << name << " mux status deleted";
   }
 }
 
 void MuxDirMonitorSm::handleInitialized() {
-  MUX_TRACE("handleInitialized") << handleInitializedSignature;
+  VELACLOCK_TRACE(0, "handleInitialized") << handleInitializedSignature;
   initialized_ = true;
 }
 
@@ -227,7 +228,5 @@ void MuxDirMonitorSm::kelDescribe(Kel::TypeBuilder<MuxDirMonitorSm>& b) {
   b.operation("handleInitialized", false,
               [](MuxDirMonitorSm& m, const Kel::String&) { m.handleInitialized(); });
 }
-
-#undef MUX_TRACE
 
 }  // namespace VelaClockAgent

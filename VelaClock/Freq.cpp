@@ -23,23 +23,21 @@ void FreqSources::statusCreated(const Config& config, Status& status, const Extr
 void FreqSources::apply(const CliConfig& wanted, Status& status, const Extra&) {
   const char* op = texts.handleCliConfig;
   const Signature sig{texts.machine, op, false};
-  VELACLOCK_SIGNAL_TRACE(FreqSources, op)
-      << sig << " before processing: cliConfig's configImageFile is " << wanted.configImageFile();
-  VELACLOCK_SIGNAL_TRACE(FreqSources, op)
-      << sig << " before processing: cliConfig's adjustmentPpb is " << wanted.adjustmentPpb();
-  VELACLOCK_SIGNAL_TRACE(FreqSources, op)
-      << sig << " before processing: sourceStatus's configImageFile is "
-      << status.sourceConfigImageFile();
-  VELACLOCK_SIGNAL_TRACE(FreqSources, op)
-      << sig << " before processing: sourceStatus's adjustmentPpb is " << status.adjustmentPpb();
+  VELACLOCK_TRACE(0, op) << sig << " before processing: cliConfig's configImageFile is "
+                         << wanted.configImageFile();
+  VELACLOCK_TRACE(0, op) << sig << " before processing: cliConfig's adjustmentPpb is "
+                         << wanted.adjustmentPpb();
+  VELACLOCK_TRACE(0, op) << sig << " before processing: sourceStatus's configImageFile is "
+                         << status.sourceConfigImageFile();
+  VELACLOCK_TRACE(0, op) << sig << " before processing: sourceStatus's adjustmentPpb is "
+                         << status.adjustmentPpb();
   status.adjustmentPpbIs(wanted.adjustmentPpb());
   status.sourceConfigImageFileIs(wanted.configImageFile());
-  VELACLOCK_SIGNAL_TRACE(FreqSources, op) << sig << " source cli config after processing is";
-  VELACLOCK_SIGNAL_TRACE(FreqSources, op)
-      << sig << " after processing: sourceStatus's configImageFile is "
-      << status.sourceConfigImageFile();
-  VELACLOCK_SIGNAL_TRACE(FreqSources, op)
-      << sig << " after processing: sourceStatus's adjustmentPpb is " << status.adjustmentPpb();
+  VELACLOCK_TRACE(0, op) << sig << " source cli config after processing is";
+  VELACLOCK_TRACE(0, op) << sig << " after processing: sourceStatus's configImageFile is "
+                         << status.sourceConfigImageFile();
+  VELACLOCK_TRACE(0, op) << sig << " after processing: sourceStatus's adjustmentPpb is "
+                         << status.adjustmentPpb();
 }
 
 }  // namespace VelaClockAgent

@@ -11,9 +11,6 @@ Kel::TraceHandle& portPolicyTrace() {
   return handle;
 }
 
-// A trace line of the port policy machines: level 5, beginning with the operation's name.
-#define PORT_POLICY_TRACE(operation) KEL_TRACE(portPolicyTrace(), 5) << (operation)
-
 [[maybe_unused]] const bool registered =
     (Kel::kelModuleIs<PpsGnssInPortPolicySm, PortConfigDirPolicySm>("VelaClock/PortPolicySm"),
      true);
@@ -60,7 +57,7 @@ Kel::String PpsGnssInPortPolicySm::name() const {
 }
 
 void PpsGnssInPortPolicySm::handleInitialized() {
-  PORT_POLICY_TRACE("handleInitialized") << " " << name();
+  KEL_TRACE(portPolicyTrace(), 5) << "handleInitialized " << name();
   handleSignal();
   handleCableDelay();
 }
@@ -69,7 +66,7 @@ void PpsGnssInPortPolicySm::handleSignal() {
   const auto config = portConfig();
   if (!config) return;
   const Hardware::Clocking::Signal signal = config->signal();
-  PORT_POLICY_TRACE("handleSignal") << " " << name() << " " << signal;
+  KEL_TRACE(portPolicyTrace(), 5) << "handleSignal " << name() << " " << signal;
   if (strobeSinkCliConfigDir_) {
     switch (signal) {
       case Hardware::Clocking::Signal::none:
@@ -91,7 +88,7 @@ void PpsGnssInPortPolicySm::handleSignal() {
 void PpsGnssInPortPolicySm::handleCableDelay() {
   const auto config = portConfig();
   if (!config) return;
-  PORT_POLICY_TRACE("handleCableDelay") << " " << name() << " " << config->cableDelayNs();
+  KEL_TRACE(portPolicyTrace(), 5) << "handleCableDelay " << name() << " " << config->cableDelayNs();
   if (portStatus_) portStatus_->cableDelayNsIs(config->cableDelayNs());
 }
 
@@ -156,14 +153,14 @@ Kel::Ptr<const Hardware::Clocking::PortCliConfigDir> PortConfigDirPolicySm::port
 }
 
 void PortConfigDirPolicySm::handleInitialized() {
-  PORT_POLICY_TRACE("handleInitialized");
+  KEL_TRACE(portPolicyTrace(), 5) << "handleInitialized";
   const auto dir = portCliConfigDir();
   if (!dir) return;
   for (const Kel::String& name : dir->allPortConfig().keys()) handlePortCliConfigDir(name);
 }
 
 void PortConfigDirPolicySm::handlePortCliConfigDir(const Kel::String& name) {
-  PORT_POLICY_TRACE("handlePortCliConfigDir") << " " << name;
+  KEL_TRACE(portPolicyTrace(), 5) << "handlePortCliConfigDir " << name;
   if (name != PpsGnssInPortPolicySm::handledPortName) {
     KEL_INVARIANT_FAILED(portPolicyTrace(), "Unexpected port name: " + name);
     return;
@@ -184,7 +181,7 @@ void PortConfigDirPolicySm::handlePortCliConfigDir(const Kel::String& name) {
 void PortConfigDirPolicySm::portPolicySmIs(
     const Kel::String& name,
     const Kel::Ptr<const Hardware::Clocking::PpsGnssInPortConfig>& config) {
-  PORT_POLICY_TRACE("handlePortCliConfigDir") << " Creating portPolicySmIs " << name;
+  KEL_TRACE(portPolicyTrace(), 5) << "handlePortCliConfigDir Creating portPolicySmIs " << name;
   Kel::Ptr<Hardware::Clocking::PpsGnssInPortStatus> status;
   if (portCliStatusDir_) {
     status = portCliStatusDir_->ppsGnssInPortStatusIs(name);
@@ -195,7 +192,7 @@ void PortConfigDirPolicySm::portPolicySmIs(
 }
 
 void PortConfigDirPolicySm::portPolicySmDel(const Kel::String& name) {
-  PORT_POLICY_TRACE("handlePortCliConfigDir") << " Deleting portPolicySmIs " << name;
+  KEL_TRACE(portPolicyTrace(), 5) << "handlePortCliConfigDir Deleting portPolicySmIs " << name;
   portPolicySm_.reset();
   if (!portCliStatusDir_) return;
   portCliStatusDir_->allPortStatusDel(name);
@@ -227,7 +224,5 @@ void PortConfigDirPolicySm::kelDescribe(Kel::TypeBuilder<PortConfigDirPolicySm>&
   b.operation("handleInitialized", false,
               [](Self& m, const Kel::String&) { m.handleInitialized(); });
 }
-
-#undef PORT_POLICY_TRACE
 
 }  // namespace VelaClockAgent

@@ -34,8 +34,10 @@ inline std::ostream& operator<<(std::ostream& out, const Signature& s) {
              << (s.takesName ? "(const Kel::String&)" : "()");
 }
 
-// One trace line of a signal monitor's operation, at level 0, beginning "<operation>(): ". The
-// family's trace() names the family's own source file as the line's origin.
+// A line of the shared monitor mechanism below, as VELACLOCK_TRACE at level 0, except for its
+// origin: log readers look for a monitor's lines under its family's file (VelaClock/Strobe.cpp,
+// VelaClock/Freq.cpp), so the family's trace() gives its own file, at the fixed line of that hook,
+// rather than this header's.
 #define VELACLOCK_SIGNAL_TRACE(Family, operation)   \
   if (!::VelaClockAgent::agentTrace().enabled(0)) { \
   } else                                            \

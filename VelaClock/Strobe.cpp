@@ -18,23 +18,20 @@ Kel::TraceHelper StrobeSinks::trace(const char* operation) {
 void StrobeSources::apply(const CliConfig& wanted, Status& status, const Extra&) {
   const char* op = texts.handleCliConfig;
   const Signature sig{texts.machine, op, false};
-  VELACLOCK_SIGNAL_TRACE(StrobeSources, op)
-      << sig << " before processing: cliConfig's configuredAdjustment is "
-      << wanted.configuredAdjustment();
-  VELACLOCK_SIGNAL_TRACE(StrobeSources, op)
-      << sig << " before processing: cliConfig's hasAntenna is " << wanted.hasAntenna();
-  VELACLOCK_SIGNAL_TRACE(StrobeSources, op)
-      << sig << " before processing: sourceStatus's configuredAdjustment is "
-      << status.configuredAdjustment();
-  VELACLOCK_SIGNAL_TRACE(StrobeSources, op)
-      << sig << " before processing: sourceStatus's hasAntenna is " << status.hasAntenna();
+  VELACLOCK_TRACE(0, op) << sig << " before processing: cliConfig's configuredAdjustment is "
+                         << wanted.configuredAdjustment();
+  VELACLOCK_TRACE(0, op) << sig << " before processing: cliConfig's hasAntenna is "
+                         << wanted.hasAntenna();
+  VELACLOCK_TRACE(0, op) << sig << " before processing: sourceStatus's configuredAdjustment is "
+                         << status.configuredAdjustment();
+  VELACLOCK_TRACE(0, op) << sig << " before processing: sourceStatus's hasAntenna is "
+                         << status.hasAntenna();
   status.configuredAdjustmentIs(wanted.configuredAdjustment());
   status.hasAntennaIs(wanted.hasAntenna());
-  VELACLOCK_SIGNAL_TRACE(StrobeSources, op)
-      << sig << " after processing: sourceStatus's configuredAdjustment is "
-      << status.configuredAdjustment();
-  VELACLOCK_SIGNAL_TRACE(StrobeSources, op)
-      << sig << " after processing: sourceStatus's hasAntenna is " << status.hasAntenna();
+  VELACLOCK_TRACE(0, op) << sig << " after processing: sourceStatus's configuredAdjustment is "
+                         << status.configuredAdjustment();
+  VELACLOCK_TRACE(0, op) << sig << " after processing: sourceStatus's hasAntenna is "
+                         << status.hasAntenna();
 }
 
 }  // namespace VelaClockAgent

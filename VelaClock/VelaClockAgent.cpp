@@ -271,8 +271,7 @@ void Agent::doInit() {
 
 void Agent::doMountsComplete(Corral::MountStatus mountStatus,
                              const Kel::Ptr<Corral::EntityManager>& entityManager) {
-  KEL_TRACE(agentTrace(), 0) << "doMountsComplete"
-                             << "(): " << doMountsCompleteSignature;
+  VELACLOCK_TRACE(0, "doMountsComplete") << doMountsCompleteSignature;
   if (mountStatus != Corral::mountSuccess_) {
     KEL_INVARIANT_FAILED(agentTrace(), "mountStatus == Corral::mountSuccess_");
     return;
@@ -364,9 +363,8 @@ void Agent::mountPpsEdgeTable(const Kel::Ptr<Corral::EntityManager>& em) {
 void Agent::releaseRelay(const Corral::EntityManager& entityManager) {
   const auto gpoDir = lookUp<const Kel::Dir>(entityManager, gpoPath);
   const bool simulated = isSimulatedSystem();
-  KEL_TRACE(agentTrace(), 0) << "doMountsComplete"
-                             << "(): " << doMountsCompleteSignature << " simulation is "
-                             << simulated;
+  VELACLOCK_TRACE(0, "doMountsComplete")
+      << doMountsCompleteSignature << " simulation is " << simulated;
   const auto relay =
       gpoDir ? Kel::dynamicPtrCast<const Fru::Gpo>(gpoDir->entityPtr(relayName)) : nullptr;
   // The board powers up with the relay switched over; real hardware gets it released.

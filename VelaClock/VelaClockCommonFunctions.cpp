@@ -54,15 +54,9 @@ void dumpMuxesToSetupVector(std::vector<MuxSetupInfo> list) {
 
 namespace {
 
-// The lines of the route search, all under the operation's name; a search that only explains a
-// route (nothing is programmed) traces nothing.
-#define ROUTE_TRACE_IF(traced)                                                   \
-  if (!(traced) || !agentTrace().enabled(0)) {                                   \
-  } else                                                                         \
-    ::Kel::TraceHelper(agentTrace(), 0, __FILE__, __LINE__, "setupMuxesForSink") \
-        << "setupMuxesForSink"                                                   \
-        << "(): "
-#define ROUTE_TRACE ROUTE_TRACE_IF(true)
+// The lines of the route search are all under the operation's name; a search that only explains
+// a route (nothing is programmed) traces nothing.
+constexpr const char* routeOperation = "setupMuxesForSink";
 
 // True when the mux at the end of the list offers the source; otherwise appends its mux sources
 // one level further down and says whether there were any.
@@ -71,13 +65,13 @@ bool searchOneMux(std::vector<MuxSetupInfo>& muxesToSetup, const Kel::String& so
                   bool& foundNextLevelMux) {
   const MuxSetupInfo current = muxesToSetup.back();
   const auto* mux = getMuxByName(current.name, muxConfigDir);
-  ROUTE_TRACE_IF(traced) << "starting to process muxName " << current.name << " at level "
-                         << current.level;
+  VELACLOCK_TRACE_IF(traced, 0, routeOperation)
+      << "starting to process muxName " << current.name << " at level " << current.level;
   const std::vector<Kel::String> sources = getMuxSources(mux);
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    ROUTE_TRACE_IF(traced) << "Checking source[" << i << "] of total " << sources.size()
-                           << " name is " << sources[i]
-                           << " if it is matching sourceName=" << sourceName;
+    VELACLOCK_TRACE_IF(traced, 0, routeOperation)
+        << "Checking source[" << i << "] of total " << sources.size() << " name is " << sources[i]
+        << " if it is matching sourceName=" << sourceName;
     if (sources[i] == sourceName) return true;
   }
   foundNextLevelMux = false;
@@ -113,7 +107,8 @@ RouteSearch searchRoute(const Kel::String& sinkName, const Kel::String& sourceNa
   auto& muxesToSetup = search.muxesToSetup;
   muxesToSetup.push_back({sinkMux->name(), 1});
   // The fixed line numbers in these texts are part of the agent's traces, which tools match on.
-  ROUTE_TRACE_IF(traced) << "Line=" << 128 << " muxesToSetup at this point is:";
+  VELACLOCK_TRACE_IF(traced, 0, routeOperation)
+      << "Line=" << 128 << " muxesToSetup at this point is:";
   if (traced) {
     dumpMuxesToSetupVector(muxesToSetup);
   }
@@ -161,8 +156,8 @@ void programRoute(const std::vector<MuxSelection>& route,
                   const Kel::Ptr<Hardware::ClockMux::MuxStatusDir>& muxStatusDir,
                   RouteReport& report) {
   for (const MuxSelection& step : route) {
-    ROUTE_TRACE << "setting the mux \"" << step.mux << "\" to select the source \"" << step.source
-                << "\"";
+    VELACLOCK_TRACE(0, routeOperation)
+        << "setting the mux \"" << step.mux << "\" to select the source \"" << step.source << "\"";
     switch (switchMux(step.mux, step.source, muxConfigDir, muxStatusDir)) {
       case MuxSwitch::confirmed:
         ++report.confirmed;
@@ -178,7 +173,8 @@ void programRoute(const std::vector<MuxSelection>& route,
     }
     // "vecgtor": the agent's own text, kept as tools match on it.
     if (step.level > 1) {
-      ROUTE_TRACE << "Removing other muxes at the same level from the vecgtor";
+      VELACLOCK_TRACE(0, routeOperation)
+          << "Removing other muxes at the same level from the vecgtor";
     }
   }
 }
@@ -246,15 +242,18 @@ bool setupMuxesForSink(const Kel::String& sinkName, const Kel::String& sourceNam
                        RouteReport& report) {
   if (isSimulatedSystem()) return false;
   report.searched = true;
-  ROUTE_TRACE << "given sinkName is " << sinkName << " given sourceName is " << sourceName;
+  VELACLOCK_TRACE(0, routeOperation)
+      << "given sinkName is " << sinkName << " given sourceName is " << sourceName;
   RouteSearch route = searchRoute(sinkName, sourceName, muxConfigDir);
   if (!route.failure.empty()) {
-    ROUTE_TRACE << "no route from source " << sourceName << " to sink " << sinkName << ": "
-                << route.failure << "; nothing programmed";
+    VELACLOCK_TRACE(0, routeOperation)
+        << "no route from source " << sourceName << " to sink " << sinkName << ": " << route.failure
+        << "; nothing programmed";
     return false;
   }
-  ROUTE_TRACE << "mux \"" << route.offeringMux << "\" has the sourceName=" << sourceName;
-  ROUTE_TRACE << "Line=" << 152 << " muxesToSetup at this point is:";
+  VELACLOCK_TRACE(0, routeOperation)
+      << "mux \"" << route.offeringMux << "\" has the sourceName=" << sourceName;
+  VELACLOCK_TRACE(0, routeOperation) << "Line=" << 152 << " muxesToSetup at this point is:";
   dumpMuxesToSetupVector(route.muxesToSetup);
   report.found = true;
   programRoute(routeSelections(std::move(route.muxesToSetup), sourceName), muxConfigDir,
@@ -263,5 +262,3 @@ bool setupMuxesForSink(const Kel::String& sinkName, const Kel::String& sourceNam
 }
 
 }  // namespace VelaClockAgent
-
-#undef ROUTE_TRACE

@@ -1,5 +1,7 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <set>
 #include <tuple>
 
 #include "agent/MuxFixture.h"
@@ -21,6 +23,12 @@ TEST_F(MuxFixture, ProgramsTheFieldUnderTheMaskAndChecksIt) {
                 {Op::read8, 0x30, 0xA3}, {Op::write8, 0x30, 0xA5}, {Op::read8, 0x30, 0xA5}}));
   EXPECT_EQ(selected("m"), "gps");
   EXPECT_TRUE(matchesGolden(trace.messages(), "mux/program.trace"));
+  const auto origins = trace.origins();  // each line names its own statement, under the operation
+  EXPECT_EQ(std::set(origins.begin(), origins.end()).size(), origins.size());
+  for (const auto& origin : origins) {
+    EXPECT_THAT(origin,
+                testing::MatchesRegex("VelaClock/ClockMux.cpp:[0-9]+ setupMuxToSelectSource"));
+  }
 }
 
 TEST_F(MuxFixture, OnlyTheLowEightBitsOfMaskAndValueCount) {

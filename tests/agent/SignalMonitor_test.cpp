@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -166,6 +167,9 @@ TEST_F(SignalFixture, EachMonitorTracesInItsOwnWords) {
   strobeSourceCli->cliConfigIs("new");
   strobeSourceConfig->sourceConfigDel("s");
   EXPECT_TRUE(matchesGolden(trace.messages(), "signal/strobe-sources.trace"));
+  for (const auto& origin : trace.origins()) {  // the shared mechanism's lines too
+    EXPECT_THAT(origin, testing::StartsWith("VelaClock/Strobe.cpp:"));
+  }
 
   freqSourceConfig->sourceConfigIs("f");
   freqSourceCli->cliConfigIs("f");

@@ -32,6 +32,20 @@ class CapturedTrace {
     }
     return out;
   }
+  // The origin of each line: its "<file>:<line> <function>".
+  std::vector<std::string> origins() const {
+    std::vector<std::string> out;
+    for (const auto& line : lines) {
+      std::size_t begin = 0;
+      for (int field = 0; field < 3 && begin != std::string::npos; ++field) {
+        begin = line.find(' ', begin + 1);
+      }
+      const std::size_t end = begin == std::string::npos ? begin : line.find(' ', begin + 1);
+      const std::size_t last = end == std::string::npos ? end : line.find(' ', end + 1);
+      out.push_back(last == std::string::npos ? line : line.substr(begin + 1, last - begin - 1));
+    }
+    return out;
+  }
   // How many messages contain `text`.
   std::size_t count(const std::string& text) const {
     const auto all = messages();
