@@ -20,32 +20,11 @@ class CapturedTrace {
   CapturedTrace(const CapturedTrace&) = delete;
   CapturedTrace& operator=(const CapturedTrace&) = delete;
 
-  // The message part of each line: what follows "<file>:<line> <function> ".
-  std::vector<std::string> messages() const {
-    std::vector<std::string> out;
-    for (const auto& line : lines) {
-      std::size_t at = 0;
-      for (int field = 0; field < 5 && at != std::string::npos; ++field) {
-        at = line.find(' ', at + 1);
-      }
-      out.push_back(at == std::string::npos ? line : line.substr(at + 1));
-    }
-    return out;
-  }
+  // The message part of each line: what follows "<time> <pid> <facility>/<level> <file>:<line>
+  // <function> ".
+  std::vector<std::string> messages() const { return fields(5, -1); }
   // The origin of each line: its "<file>:<line> <function>".
-  std::vector<std::string> origins() const {
-    std::vector<std::string> out;
-    for (const auto& line : lines) {
-      std::size_t begin = 0;
-      for (int field = 0; field < 3 && begin != std::string::npos; ++field) {
-        begin = line.find(' ', begin + 1);
-      }
-      const std::size_t end = begin == std::string::npos ? begin : line.find(' ', begin + 1);
-      const std::size_t last = end == std::string::npos ? end : line.find(' ', end + 1);
-      out.push_back(last == std::string::npos ? line : line.substr(begin + 1, last - begin - 1));
-    }
-    return out;
-  }
+  std::vector<std::string> origins() const { return fields(3, 5); }
   // How many messages contain `text`.
   std::size_t count(const std::string& text) const {
     const auto all = messages();
@@ -57,5 +36,24 @@ class CapturedTrace {
   std::vector<std::string> lines;
 
  private:
+  // Of each line, the text from its field `first` to before its field `end`, or to its end for -1
+  // (fields count from 0 and are separated by blanks; the message, which has blanks of its own, is
+  // the last).
+  std::vector<std::string> fields(int first, int end) const {
+    std::vector<std::string> out;
+    for (const auto& line : lines) {
+      const std::size_t begin = blankBefore(line, first);
+      const std::size_t stop = end < 0 ? std::string::npos : blankBefore(line, end);
+      out.push_back(begin == std::string::npos ? line : line.substr(begin + 1, stop - begin - 1));
+    }
+    return out;
+  }
+  // Where the blank before field `field` of `line` is, or npos.
+  static std::size_t blankBefore(const std::string& line, int field) {
+    std::size_t at = 0;
+    for (int i = 0; i < field && at != std::string::npos; ++i) at = line.find(' ', at + 1);
+    return at;
+  }
+
   Kel::TraceSink previous_;
 };
