@@ -73,7 +73,9 @@ class Pps : public ::testing::Test {
   Daemon daemon = instance.daemon();
 };
 
-TEST_F(Pps, AFreshEdgeEachSecondAndCountersRising) {
+// Edges come fresh each second with the counters rising; a stopped pulse is then reported down
+// and publishes nothing, and the pulse started again brings PPS back up.
+TEST_F(Pps, FreshEdgesEachSecondUntilAStoppedPulseIsReportedDown) {
   std::vector<EdgeLine> seen;
   ASSERT_TRUE(eventually([&] {
     const auto edge = latestEdge();
@@ -83,23 +85,20 @@ TEST_F(Pps, AFreshEdgeEachSecondAndCountersRising) {
     return seen.size() >= 3;
   }));
   EXPECT_LT(seen[0].record, seen[2].record);
-  const auto edges = counter("edgesPublished");
+  EXPECT_GE(counter("edgesPublished"), seen.size());  // the waiter counts what it published
   const CommandResult show = instance.ctl({"show", "pps"});
   ASSERT_EQ(show.status, 0) << show.err;
   EXPECT_EQ(show.out.rfind("PPS", 0), 0u) << show.out;
   EXPECT_NE(show.out.find("\nup "), std::string::npos) << show.out;
   EXPECT_NE(show.out.find(", fresh"), std::string::npos) << show.out;
   EXPECT_NE(show.out.find("SCHED_OTHER  none\n"), std::string::npos) << show.out;
-  EXPECT_TRUE(eventually([&] { return counter("edgesPublished") > edges; }));
   EXPECT_GT(counter("polls"), counter("edgesPublished"));
-}
 
-TEST_F(Pps, AStoppedPulseIsReportedDownAndNoEdgeIsPublished) {
   ASSERT_TRUE(eventually([&] { return ppsUp(); }));
   sim("stop");
   ASSERT_TRUE(eventually([&] { return !ppsUp(); }));
-  const CommandResult show = instance.ctl({"show", "pps"});
-  EXPECT_NE(show.out.find("\ndown "), std::string::npos) << show.out << show.err;
+  const CommandResult down = instance.ctl({"show", "pps"});
+  EXPECT_NE(down.out.find("\ndown "), std::string::npos) << down.out << down.err;
   const Json before = waiter();
   const auto record = latestEdge();
   ASSERT_TRUE(record.has_value());
