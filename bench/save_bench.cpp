@@ -16,6 +16,7 @@
 #include "host/ControlServer.h"
 #include "host/PlatformDescription.h"
 #include "host/SaveJob.h"
+#include "tests/support/ReplyCollector.h"
 
 namespace {
 
@@ -44,23 +45,6 @@ class Ticker : public Kel::Clock::NotifieeConst {
 
  private:
   int step_ = 0;
-};
-
-// Takes the reply a connection would send.
-class Collector : public velaclockd::Connection {
- public:
-  bool streamIs(std::unique_ptr<velaclockd::Stream>) override { return false; }
-  bool streaming() const override { return false; }
-  bool push(const nlohmann::ordered_json&) override { return false; }
-  void streamEnds(const std::string&) override {}
-  void replyLater(std::unique_ptr<velaclockd::PendingReply> pending) override {
-    pending_ = std::move(pending);
-  }
-  void replyIs(std::string line) override { reply = std::move(line); }
-  std::string reply;
-
- private:
-  std::unique_ptr<velaclockd::PendingReply> pending_;
 };
 
 // CPU time of this thread: a turn's own work, whatever else the machine does meanwhile.
@@ -120,7 +104,7 @@ int run(int argc, char** argv) {
   const Kel::Seconds quietLatest = ticker.latest;
   ticker.latest = 0;
 
-  Collector connection;
+  ReplyCollector connection;
   const auto start = Clock::now();
   connection.replyLater(std::make_unique<velaclockd::SaveJob>(connection, *database, description));
   const Turns turns = turnUntil([&] { return !connection.reply.empty(); });

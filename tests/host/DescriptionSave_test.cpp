@@ -13,6 +13,7 @@
 #include "host/DefaultPlatform.h"
 #include "host/DescriptionSave.h"
 #include "host/SaveJob.h"
+#include "support/ReplyCollector.h"
 
 namespace {
 
@@ -41,23 +42,6 @@ std::vector<std::uint8_t> contents(const std::string& name) {
   for (std::uint32_t a = 0; a < bank(name)->size(); ++a) registers.push_back(bank(name)->peek(a));
   return registers;
 }
-
-// Takes the reply a connection would send.
-class Collector : public velaclockd::Connection {
- public:
-  bool streamIs(std::unique_ptr<velaclockd::Stream>) override { return false; }
-  bool streaming() const override { return false; }
-  bool push(const nlohmann::ordered_json&) override { return false; }
-  void streamEnds(const std::string&) override {}
-  void replyLater(std::unique_ptr<velaclockd::PendingReply> pending) override {
-    pending_ = std::move(pending);
-  }
-  void replyIs(std::string line) override { reply = std::move(line); }
-  std::string reply;  // the reply line, once made
-
- private:
-  std::unique_ptr<velaclockd::PendingReply> pending_;
-};
 
 }  // namespace
 
@@ -105,7 +89,7 @@ TEST(SaveJob, ASaveIsWrittenInSlicesAndRefusedWhenTooLargeToLoad) {
   for (int i = 0; i < 5000; ++i)
     sources->cliConfigIs("source" + std::to_string(i))->hasAntennaIs(true);
 
-  Collector connection;
+  ReplyCollector connection;
   connection.replyLater(
       std::make_unique<velaclockd::SaveJob>(connection, *system.database, description));
   for (int turn = 0; turn < 2; ++turn) Kel::ActivityFacility::manager().turn(false);
@@ -114,7 +98,7 @@ TEST(SaveJob, ASaveIsWrittenInSlicesAndRefusedWhenTooLargeToLoad) {
   EXPECT_EQ(nlohmann::json::parse(connection.reply)["description"],
             velaclockd::savedDescription(*system.database, description));
 
-  Collector tooLarge;
+  ReplyCollector tooLarge;
   tooLarge.replyLater(
       std::make_unique<velaclockd::SaveJob>(tooLarge, *system.database, description, 100 * 1024));
   time.settle();
