@@ -61,49 +61,22 @@ TEST_F(Control, SetGetAndDeleteRoundTrip) {
   EXPECT_NE(again.err.find("`allPortConfig` has no entry `pps-in2`"), std::string::npos);
 }
 
-TEST_F(Control, RefusedRequestsChangeNothing) {
+// The refusals themselves are the control service's and server's unit tables; here, that one
+// reaches the operator with its message and exit 1, and a malformed line leaves the daemon serving.
+TEST_F(Control, RefusalsReachTheOperatorAndChangeNothing) {
   const std::string muxes = "hardware/clockmux/config/FixedSystem";
   const Json before = get(muxes);
-  const std::vector<std::pair<std::vector<std::string>, std::string>> refused{
-      {{"set", muxes, "muxConfig", "fpgaPpsMux", "bitMask=0x1f", "controlRegister=0x1ffffffff"},
-       "attribute `controlRegister` of Hardware::ClockMux::MuxConfig: expected an unsigned 32-bit"},
-      {{"set", muxes, "muxConfig", "fpgaPpsMux", "bitmask=3"},
-       "has no attribute `bitmask` (it has: controlRegister, bitMask, muxAccessMethod)"},
-      {{"set", muxes, "muxConfigs", "x", "bitMask=3"}, "has no collection `muxConfigs`"},
-      {{"set", muxes, "muxConfig", "newMux", "--type", "Hardware::ClockMux::Sink"},
-       "cannot be an entry of `muxConfig`"},
-      {{"set", muxes, "muxConfig", "fpgaPpsMux", "muxAccessMethod=teleport"},
-       "expected a number from 0 to 255 or a value name"},
-      {{"get", "hardware/clockmux"}, "no entity at path `hardware/clockmux`"},
-      {{"set", "hardware/tundra/gpo", "entity", "PCA9554-1-smaRelaySw", "writeCount=0"},
-       "cannot be set here"},
-      {{"regs", "NoSuchHam"}, "no register bank for Ham `NoSuchHam`"},
-      {{"trace", "VelaClockAgent/9-0"}, "bad trace filter term"},
-  };
-  for (const auto& [arguments, message] : refused) {
-    const CommandResult result = instance.ctl(arguments);
-    EXPECT_EQ(result.status, 1) << arguments[0] << " " << result.out;
-    EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
-  }
+  const CommandResult result =
+      instance.ctl({"set", muxes, "muxConfig", "fpgaPpsMux", "bitMask=0x1f", "bitmask=3"});
+  EXPECT_EQ(result.status, 1) << result.out;
+  EXPECT_NE(result.err.find("has no attribute `bitmask`"), std::string::npos) << result.err;
   EXPECT_EQ(get(muxes), before);
-}
 
-TEST_F(Control, MalformedRequestsGetAnErrorAndTheDaemonGoesOn) {
   RawConnection raw(instance.socket());
   ASSERT_TRUE(raw.connected());
-  raw.send("hello\n");
+  raw.send("hello\n{\"op\":\"paths\"}\n");
   EXPECT_EQ(Json::parse(raw.reply())["error"], "request is not a JSON object on one line");
-  raw.send("[1,2]\n{\"op\":\"launch\"}\n{\"op\":\"get\"}\n");
-  EXPECT_EQ(Json::parse(raw.reply())["error"], "request is not a JSON object on one line");
-  EXPECT_NE(raw.reply().find("unknown op `launch`"), std::string::npos);
-  EXPECT_NE(raw.reply().find("request needs `path`"), std::string::npos);
-  raw.send("{\"op\":\"paths\"}\n");
   EXPECT_EQ(Json::parse(raw.reply())["ok"], true);  // the same connection still works
-
-  raw.send(std::string(std::size_t{70} * 1024, 'x'));
-  EXPECT_NE(raw.reply().find("request longer than 65536 bytes"), std::string::npos);
-  EXPECT_EQ(raw.reply(), "");  // and closed
-  EXPECT_EQ(instance.ctl({"paths"}).status, 0);
 }
 
 TEST_F(Control, ACrowdedDaemonStillLetsTheOperatorIn) {

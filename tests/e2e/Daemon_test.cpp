@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <yaml-cpp/yaml.h>
 
 #include <fstream>
@@ -119,17 +118,10 @@ TEST(Daemon, WhatSaveWritesLoadsBackAndCheckTellsGoodFromBad) {
   EXPECT_EQ(other.ctl({"regs", "IntelGpioHam"}).out, registers);
 }
 
-TEST(Daemon, FailedMountsAndMissingDirectoriesAreReportedAsInvariants) {
+// A failed mount is the supervision test's; a directory missing from the description is reported
+// as the agent's invariant, and the daemon goes on.
+TEST(Daemon, AMissingDirectoryIsReportedAsAnInvariant) {
   Instance instance;
-  {
-    Daemon daemon = instance.daemon({"--profiles", instance.runtime().string()});
-    ASSERT_TRUE(daemon.ready()) << daemon.errors();
-    EXPECT_EQ(instance.ctl({"paths"}).status, 0);  // the daemon goes on
-    EXPECT_EQ(daemon.stop(), 0);
-    EXPECT_NE(daemon.errors().find("invariant failed: mountStatus == Corral::mountSuccess_"),
-              std::string::npos)
-        << daemon.errors();
-  }
   YAML::Node platform = YAML::LoadFile(VELACLOCK_DEFAULT_PLATFORM);
   platform["entities"].remove("hardware/clockmux/status/FixedSystem");
   platform["entities"].remove("hardware/clocking/cliConfig/FixedSystem");
@@ -140,33 +132,6 @@ TEST(Daemon, FailedMountsAndMissingDirectoriesAreReportedAsInvariants) {
   EXPECT_NE(daemon.errors().find("invariant failed: muxStatusDir (VelaClock/VelaClockAgent.cpp:"),
             std::string::npos)
       << daemon.errors();
-}
-
-TEST(Daemon, OneDaemonPerInstanceOnAPrivateSocket) {
-  Instance instance;
-  Daemon first = instance.daemon();
-  ASSERT_TRUE(first.ready()) << first.errors();
-  const auto directory = instance.runtime() / "velaclock";
-  struct stat st {};
-  ASSERT_EQ(stat(directory.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-  ASSERT_EQ(stat(instance.socket().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-  Daemon second = instance.daemon();
-  EXPECT_FALSE(second.ready());
-  EXPECT_EQ(second.wait(), 1);
-  EXPECT_NE(second.errors().find("another velaclockd already serves this instance"),
-            std::string::npos)
-      << second.errors();
-  EXPECT_EQ(instance.ctl({"paths"}).status, 0);  // the first keeps its socket
-
-  const auto open = instance.runtime() / "open";
-  std::filesystem::create_directories(open);
-  std::filesystem::permissions(open, std::filesystem::perms::all);
-  Daemon exposed({"--socket", (open / "s").string()}, instance.environment());
-  EXPECT_EQ(exposed.wait(), 2);
-  EXPECT_NE(exposed.errors().find("others can write"), std::string::npos) << exposed.errors();
 }
 
 TEST(Daemon, AnAgentThatCannotBeLoaded) {
@@ -181,15 +146,11 @@ TEST(Daemon, AnAgentThatCannotBeLoaded) {
       << noFactory.errors();
 }
 
+// The option table is the host's unit test; here, that a usage error stops the daemon before it
+// makes anything: '..' as an instance used to put files straight into the runtime directory.
 TEST(Daemon, BadUsageIsRefusedBeforeAnythingStarts) {
   Instance instance;
-  const std::vector<std::vector<std::string>> usages{
-      {"--duration", "nan"}, {"--duration", "inf"}, {"--duration", "0"},  {"--platform", ""},
-      {"--socket", ""},      {"--instance", ".."},  {"--instance", "a/b"}};
-  for (const auto& usage : usages) {
-    Daemon daemon(usage, instance.environment());
-    EXPECT_EQ(daemon.wait(), 2) << usage[0] << " " << usage[1];
-  }
-  // '..' as an instance used to put files straight into the runtime directory.
+  Daemon daemon({"--instance", ".."}, instance.environment());
+  EXPECT_EQ(daemon.wait(), 2);
   EXPECT_FALSE(std::filesystem::exists(instance.runtime() / "velaclock"));
 }

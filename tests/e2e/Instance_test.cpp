@@ -2,6 +2,7 @@
 // the runtime directory or the socket's place.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -42,6 +43,11 @@ TEST(InstanceIdentity, OneDaemonPerUserAndInstanceWhateverItsRuntimeDirectoryOrS
   Daemon first = instance.daemon();
   ASSERT_TRUE(first.ready()) << first.errors();
   EXPECT_TRUE(std::filesystem::exists(instance.sharedMemory("lock")));
+  struct stat st {};
+  ASSERT_EQ(stat((instance.runtime() / "velaclock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(stat(instance.socket().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   // Mounts complete on the loop's first turn, before any request is answered.
   ASSERT_EQ(instance.ctl({"paths"}).status, 0);
   const std::uint64_t writer = ppsWriter(instance);
@@ -56,6 +62,12 @@ TEST(InstanceIdentity, OneDaemonPerUserAndInstanceWhateverItsRuntimeDirectoryOrS
       << elsewhere.errors();
   Daemon otherSocket = instance.daemon({"--socket", (instance.runtime() / "other.sock").string()});
   EXPECT_EQ(otherSocket.wait(), 1);
+  const auto open = instance.runtime() / "open";
+  std::filesystem::create_directories(open);
+  std::filesystem::permissions(open, std::filesystem::perms::all);
+  Daemon exposed({"--socket", (open / "s").string()}, instance.environment());
+  EXPECT_EQ(exposed.wait(), 2);
+  EXPECT_NE(exposed.errors().find("others can write"), std::string::npos) << exposed.errors();
 
   EXPECT_EQ(ppsWriter(instance), writer) << "the running daemon's table was taken over";
   EXPECT_EQ(instance.ctl({"paths"}).status, 0);

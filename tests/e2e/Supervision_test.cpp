@@ -94,8 +94,12 @@ TEST(Supervision, FailedMountsAreReportedAndNeverReady) {
   const std::string status = notify.next();
   EXPECT_EQ(status.rfind("STATUS=instance " + instance.name() + ": mounts failed: ", 0), 0u)
       << status;
+  EXPECT_EQ(instance.ctl({"paths"}).status, 0);  // the daemon goes on
   EXPECT_EQ(daemon.stop(), 0);
   EXPECT_EQ(notify.next(), "STOPPING=1");
+  EXPECT_NE(daemon.errors().find("invariant failed: mountStatus == Corral::mountSuccess_"),
+            std::string::npos)
+      << daemon.errors();
 }
 
 // logrotate's SIGHUP reopens the trace file and changes nothing else; SIGUSR1 and SIGUSR2 are

@@ -356,3 +356,30 @@ TEST_F(ControlServerTest, RepliesStayValidUtf8AndAFailingHandlerGetsAnErrorReply
   EXPECT_EQ(errorOf(lines[1]), "bad \xef\xbf\xbd byte");
   EXPECT_EQ(Json::parse(lines[2])["id"], 9);
 }
+
+// A line that is not a JSON object gets an error and the connection goes on; one longer than a
+// request may be gets an error and the connection is closed.
+TEST_F(ControlServerTest, MalformedLinesAreAnsweredAndOverlongOnesEndTheConnection) {
+  start();
+  auto client = connect();
+  client->send("hello\n[1,2]\n{\"op\":\"echo\",\"id\":3}\n");
+  serveTurns();
+  auto lines = client->lines();
+  ASSERT_EQ(lines.size(), 3U);
+  EXPECT_EQ(errorOf(lines[0]), "request is not a JSON object on one line");
+  EXPECT_EQ(errorOf(lines[1]), "request is not a JSON object on one line");
+  EXPECT_EQ(Json::parse(lines[2])["id"], 3);
+  EXPECT_EQ(handled, 1);
+
+  client->send(std::string(velaclock::maxRequestBytes + 1, 'x'));
+  for (int round = 0; round < 8 && lines.size() < 4; ++round) {
+    serveTurns();
+    for (auto& line : client->lines()) lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 4U);
+  EXPECT_NE(errorOf(lines[3]).find("request longer than 65536 bytes"), std::string::npos);
+  serveTurns();
+  client->lines();
+  EXPECT_TRUE(client->ended());
+  EXPECT_EQ(handled, 1);
+}

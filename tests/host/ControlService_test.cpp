@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "Fru/Hardware.h"
 #include "Fru/SimRegisterBank.h"
 #include "host/ControlService.h"
+#include "host/DefaultPlatform.h"
+#include "host/PlatformDescription.h"
 
 TEST(ControlService, RegsShowsEveryRegisterAsTwoHexDigits) {
   auto bank = Kel::makePtr<Fru::SimRegisterBank>("H", 300);
@@ -58,4 +62,65 @@ TEST(ControlService, AWatchFollowsEachPathOnceAndBoundsWhatItIsAsked) {
   const auto refused = service.handle({{"op", "watch"}, {"paths", many}}, other);
   EXPECT_EQ((*refused)["error"], "a watch names at most 1024 paths, not 1025");
   EXPECT_FALSE(other.streaming());
+}
+
+// Each refusal names what was wrong and where, and leaves the database as it was.
+TEST(ControlService, RefusedRequestsNameTheFaultAndChangeNothing) {
+  auto database = Kel::makePtr<Corral::EntityManager>("test", "");
+  const auto registers =
+      std::filesystem::temp_directory_path() / ("velaclock-service-" + std::to_string(getpid()));
+  std::filesystem::create_directories(registers);
+  velaclockd::install(velaclockd::parsePlatformDescription(velaclockd::defaultPlatformDescription,
+                                                           "default", nullptr),
+                      *database, registers);
+  velaclockd::ControlService service(database);
+  const std::string muxes = "hardware/clockmux/config/FixedSystem";
+  const auto setMux = [&](nlohmann::json attributes, const std::string& type = "") {
+    nlohmann::json request{{"op", "set"},
+                           {"path", muxes},
+                           {"collection", "muxConfig"},
+                           {"key", "fpgaPpsMux"},
+                           {"attributes", std::move(attributes)}};
+    if (!type.empty()) request["type"] = type;
+    return request;
+  };
+  const std::vector<std::pair<nlohmann::json, std::string>> refused{
+      {setMux({{"bitMask", "0x1f"}, {"controlRegister", "0x1ffffffff"}}),
+       "attribute `controlRegister` of Hardware::ClockMux::MuxConfig: expected an unsigned 32-bit"},
+      {setMux({{"bitmask", "3"}}),
+       "has no attribute `bitmask` (it has: controlRegister, bitMask, muxAccessMethod)"},
+      {setMux({{"muxAccessMethod", "teleport"}}),
+       "expected a number from 0 to 255 or a value name"},
+      {setMux({}, "Hardware::ClockMux::Sink"), "cannot be an entry of `muxConfig`"},
+      {{{"op", "set"},
+        {"path", muxes},
+        {"collection", "muxConfigs"},
+        {"key", "x"},
+        {"attributes", {{"bitMask", "3"}}}},
+       "has no collection `muxConfigs`"},
+      {{{"op", "del"}, {"path", muxes}, {"collection", "muxConfig"}, {"key", "nope"}},
+       "`muxConfig` has no entry `nope`"},
+      {{{"op", "set"},
+        {"path", "hardware/tundra/gpo"},
+        {"collection", "entity"},
+        {"key", "PCA9554-1-smaRelaySw"},
+        {"attributes", {{"writeCount", "0"}}}},
+       "cannot be set here"},
+      {{{"op", "get"}, {"path", "hardware/clockmux"}}, "no entity at path `hardware/clockmux`"},
+      {{{"op", "get"}}, "request needs `path`"},
+      {{{"op", "regs"}, {"ham", "NoSuchHam"}}, "no register bank for Ham `NoSuchHam`"},
+      {{{"op", "trace"}, {"filter", "VelaClockAgent/9-0"}}, "bad trace filter term"},
+      {{{"op", "launch"}}, "unknown op `launch`"},
+      {{{"op", "save"}}, "`save` is answered on a connection"},
+  };
+  const auto before = service.handle({{"op", "get"}, {"path", muxes}});
+  for (const auto& [request, message] : refused) {
+    const auto reply = service.handle(request);
+    EXPECT_EQ(reply["ok"], false) << request.dump();
+    EXPECT_NE(reply.value("error", "").find(message), std::string::npos)
+        << request.dump() << ": " << reply.dump();
+  }
+  EXPECT_EQ(service.handle({{"op", "get"}, {"path", muxes}}), before);
+  Fru::hamImplsDelAll();
+  std::filesystem::remove_all(registers);
 }

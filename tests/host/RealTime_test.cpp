@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <vector>
 
-#include "host/Options.h"
 #include "host/RealTime.h"
 
 using velaclockd::RealTimeOptions;
@@ -48,14 +47,6 @@ namespace {
   _exit(0);
 }
 
-int parsedStatus(std::vector<std::string> words) {
-  std::vector<char*> argv;
-  argv.reserve(words.size());
-  for (auto& word : words) argv.push_back(word.data());
-  const auto parsed = velaclockd::parseOptions(static_cast<int>(argv.size()), argv.data());
-  return std::holds_alternative<int>(parsed) ? std::get<int>(parsed) : -1;
-}
-
 }  // namespace
 
 TEST(RealTime, ALimitTooSmallIsRefusedNamingTheLimitAndItsValue) {
@@ -69,10 +60,4 @@ TEST(RealTime, ALimitTooSmallIsRefusedNamingTheLimitAndItsValue) {
   EXPECT_EXIT(applyUnder(RLIMIT_MEMLOCK, 4096, {.lockMemory = true}), testing::ExitedWithCode(2),
               "--lock-memory: .*RLIMIT_MEMLOCK \\(4096 bytes\\) is smaller .*LimitMEMLOCK=");
 #endif
-}
-
-TEST(RealTime, APriorityOutsideTheFifoRangeIsAUsageError) {
-  EXPECT_EQ(parsedStatus({"velaclockd", "--rt-priority", "100"}), 2);
-  EXPECT_EQ(parsedStatus({"velaclockd", "--rt-priority", "-1"}), 2);
-  EXPECT_EQ(parsedStatus({"velaclockd", "--rt-priority", "99", "--lock-memory"}), -1);
 }
