@@ -20,66 +20,34 @@ std::vector<std::string> row(const std::string& table, const std::string& first)
   return {};
 }
 
-struct RouteCase {
-  std::string cliConfig;              // the sink family's cliConfig path
-  std::string sink, source;           // what the operator asks for
-  std::vector<std::string> regsRows;  // rows of `regs IntelGpioHam` afterwards
-  std::string chain;                  // as `show sinks` prints it
-};
-
 }  // namespace
 
-// The operator's road: one `set` of a cliConfig entry that did not exist routes the sink.
-TEST(Routing, OneSetOfANewSinkEntryRoutesItThroughTheMuxes) {
-  const std::vector<RouteCase> cases{
-      // Three muxes; holdoverPpsMux and fpgaPpsMux share register 0x10 under different masks.
-      {"hardware/strobe/sink/cliConfig/FixedSystem",
-       "asic1/pps-in",
-       "system/ocxo1-pps",
-       {"0010: 13 02 00 00 00 00 00 00 00 00 00 00 00 00 00 00",
-        "0020: 01 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
-       "holdoverPpsMux>fpgaPpsMux>asicPpsMux"},
-  };
-  for (const RouteCase& c : cases) {
-    SCOPED_TRACE(c.sink);
-    Instance instance;
-    Daemon daemon = instance.daemon();
-    ASSERT_TRUE(daemon.ready()) << daemon.errors();
-    const CommandResult set =
-        instance.ctl({"set", c.cliConfig, "cliConfig", c.sink, "sourceName=" + c.source});
-    ASSERT_EQ(set.status, 0) << set.err;
-
-    const CommandResult regs = instance.ctl({"regs", "IntelGpioHam"});
-    ASSERT_EQ(regs.status, 0) << regs.err;
-    for (const std::string& expected : c.regsRows) {
-      EXPECT_NE(regs.out.find(expected), std::string::npos) << regs.out;
-    }
-    const CommandResult sinks = instance.ctl({"show", "sinks"});
-    ASSERT_EQ(sinks.status, 0) << sinks.err;
-    const std::vector<std::string> cells = row(sinks.out, c.sink);
-    ASSERT_EQ(cells.size(), 8u) << sinks.out;
-    EXPECT_EQ(cells[3], c.source);  // wanted
-    EXPECT_EQ(cells[4], c.source);  // in force
-    EXPECT_EQ(cells[5], c.chain);
-    EXPECT_EQ(cells[6], c.source);  // what the registers carry to the sink
-    EXPECT_EQ(cells[7], "yes");
-  }
-}
-
-// A sink whose muxes another route took over is shown as not in force.
-TEST(Routing, ShowSinksMarksAChainThatNoLongerCarriesTheRecordedSource) {
+// The operator's road: one `set` of a cliConfig entry that did not exist routes the sink through
+// three muxes, two of which share register 0x10 under different masks. The FPGA's PPS input,
+// whose mux that route took over, is then shown as not in force.
+TEST(Routing, OneSetRoutesANewSinkAndTheSinkWhoseMuxItTookIsShownNotInForce) {
   Instance instance;
   Daemon daemon = instance.daemon();
   ASSERT_TRUE(daemon.ready()) << daemon.errors();
-  ASSERT_EQ(instance
-                .ctl({"set", "hardware/strobe/sink/cliConfig/FixedSystem", "cliConfig",
-                      "asic1/pps-in", "sourceName=system/ocxo1-pps"})
-                .status,
-            0);
-  const std::vector<std::string> fpga = row(instance.ctl({"show", "sinks"}).out, "fpga1/pps-in1");
-  ASSERT_EQ(fpga.size(), 8u);
+  const std::string source = "system/ocxo1-pps";
+  const CommandResult set = instance.ctl({"set", "hardware/strobe/sink/cliConfig/FixedSystem",
+                                          "cliConfig", "asic1/pps-in", "sourceName=" + source});
+  ASSERT_EQ(set.status, 0) << set.err;
+
+  const CommandResult regs = instance.ctl({"regs", "IntelGpioHam"});
+  EXPECT_NE(regs.out.find("0010: 13 02 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                          "0020: 01 01 00"),
+            std::string::npos)
+      << regs.out;
+  const std::string sinks = instance.ctl({"show", "sinks"}).out;
+  EXPECT_EQ(row(sinks, "asic1/pps-in"),
+            (std::vector<std::string>{"asic1/pps-in", "strobe", "fpga1/ptp-pps", source, source,
+                                      "holdoverPpsMux>fpgaPpsMux>asicPpsMux", source, "yes"}))
+      << sinks;
+  const std::vector<std::string> fpga = row(sinks, "fpga1/pps-in1");
+  ASSERT_EQ(fpga.size(), 8u) << sinks;
   EXPECT_EQ(fpga[4], "pps-in1");  // what its status records: the port policy's choice
-  EXPECT_EQ(fpga[6], "system/ocxo1-pps");
+  EXPECT_EQ(fpga[6], source);
   EXPECT_EQ(fpga[7], "NO");
 }
 

@@ -75,50 +75,41 @@ TEST(ControlService, RefusedRequestsNameTheFaultAndChangeNothing) {
                       *database, registers);
   velaclockd::ControlService service(database);
   const std::string muxes = "hardware/clockmux/config/FixedSystem";
-  const auto setMux = [&](nlohmann::json attributes, const std::string& type = "") {
-    nlohmann::json request{{"op", "set"},
-                           {"path", muxes},
-                           {"collection", "muxConfig"},
-                           {"key", "fpgaPpsMux"},
-                           {"attributes", std::move(attributes)}};
-    if (!type.empty()) request["type"] = type;
-    return request;
-  };
-  const std::vector<std::pair<nlohmann::json, std::string>> refused{
-      {setMux({{"bitMask", "0x1f"}, {"controlRegister", "0x1ffffffff"}}),
+  // Requests as JSON text, where `M` stands for the mux configuration path and `S` for
+  // "op":"set","path":M,"collection":"muxConfig","key":"fpgaPpsMux".
+  const std::vector<std::pair<std::string, std::string>> refused{
+      {R"(S,"attributes":{"bitMask":"0x1f","controlRegister":"0x1ffffffff"})",
        "attribute `controlRegister` of Hardware::ClockMux::MuxConfig: expected an unsigned 32-bit"},
-      {setMux({{"bitmask", "3"}}),
+      {R"(S,"attributes":{"bitmask":"3"})",
        "has no attribute `bitmask` (it has: controlRegister, bitMask, muxAccessMethod)"},
-      {setMux({{"muxAccessMethod", "teleport"}}),
+      {R"(S,"attributes":{"muxAccessMethod":"teleport"})",
        "expected a number from 0 to 255 or a value name"},
-      {setMux({}, "Hardware::ClockMux::Sink"), "cannot be an entry of `muxConfig`"},
-      {{{"op", "set"},
-        {"path", muxes},
-        {"collection", "muxConfigs"},
-        {"key", "x"},
-        {"attributes", {{"bitMask", "3"}}}},
+      {R"(S,"type":"Hardware::ClockMux::Sink","attributes":{})",
+       "cannot be an entry of `muxConfig`"},
+      {R"("op":"set","path":M,"collection":"muxConfigs","key":"x","attributes":{"bitMask":"3"})",
        "has no collection `muxConfigs`"},
-      {{{"op", "del"}, {"path", muxes}, {"collection", "muxConfig"}, {"key", "nope"}},
+      {R"("op":"del","path":M,"collection":"muxConfig","key":"nope")",
        "`muxConfig` has no entry `nope`"},
-      {{{"op", "set"},
-        {"path", "hardware/tundra/gpo"},
-        {"collection", "entity"},
-        {"key", "PCA9554-1-smaRelaySw"},
-        {"attributes", {{"writeCount", "0"}}}},
+      {R"("op":"set","path":"hardware/tundra/gpo","collection":"entity",)"
+       R"("key":"PCA9554-1-smaRelaySw","attributes":{"writeCount":"0"})",
        "cannot be set here"},
-      {{{"op", "get"}, {"path", "hardware/clockmux"}}, "no entity at path `hardware/clockmux`"},
-      {{{"op", "get"}}, "request needs `path`"},
-      {{{"op", "regs"}, {"ham", "NoSuchHam"}}, "no register bank for Ham `NoSuchHam`"},
-      {{{"op", "trace"}, {"filter", "VelaClockAgent/9-0"}}, "bad trace filter term"},
-      {{{"op", "launch"}}, "unknown op `launch`"},
-      {{{"op", "save"}}, "`save` is answered on a connection"},
+      {R"("op":"get","path":"hardware/clockmux")", "no entity at path `hardware/clockmux`"},
+      {R"("op":"get")", "request needs `path`"},
+      {R"("op":"regs","ham":"NoSuchHam")", "no register bank for Ham `NoSuchHam`"},
+      {R"("op":"trace","filter":"VelaClockAgent/9-0")", "bad trace filter term"},
+      {R"("op":"launch")", "unknown op `launch`"},
+      {R"("op":"save")", "`save` is answered on a connection"},
   };
   const auto before = service.handle({{"op", "get"}, {"path", muxes}});
-  for (const auto& [request, message] : refused) {
-    const auto reply = service.handle(request);
-    EXPECT_EQ(reply["ok"], false) << request.dump();
+  for (auto [text, message] : refused) {
+    if (text.starts_with("S"))
+      text.replace(0, 1, R"("op":"set","path":M,"collection":"muxConfig","key":"fpgaPpsMux")");
+    if (const auto m = text.find(":M,"); m != std::string::npos)
+      text.replace(m + 1, 1, '"' + muxes + '"');
+    const auto reply = service.handle(nlohmann::json::parse("{" + text + "}"));
+    EXPECT_EQ(reply["ok"], false) << text;
     EXPECT_NE(reply.value("error", "").find(message), std::string::npos)
-        << request.dump() << ": " << reply.dump();
+        << text << ": " << reply.dump();
   }
   EXPECT_EQ(service.handle({{"op", "get"}, {"path", muxes}}), before);
   Fru::hamImplsDelAll();

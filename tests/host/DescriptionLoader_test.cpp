@@ -58,6 +58,14 @@ TEST(DescriptionLoader, TheTextIsCheckedBeforeAnythingIsBuilt) {
             std::string::npos);
   // A file is read no further than that, so a device that never ends is refused too.
   EXPECT_THROW(velaclockd::readPlatformDescription("/dev/zero"), velaclockd::DescriptionError);
+  for (const char* unreadable : {"/nonexistent/d.yaml", "/"}) {
+    try {
+      velaclockd::readPlatformDescription(unreadable);
+      ADD_FAILURE() << unreadable << " was read";
+    } catch (const velaclockd::DescriptionError& error) {
+      EXPECT_EQ(error.what(), std::string(unreadable) + ": cannot read the platform description");
+    }
+  }
 
   const auto loaded = parsePlatformDescription(
       "entities:\n  a/\xc3\xbc: {type: Hardware::ClockMux::MuxStatus, sourceSelect: \xe2\x82\xac}",
