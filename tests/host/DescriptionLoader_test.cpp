@@ -130,6 +130,9 @@ TEST(DescriptionLoader, EntitiesAreCheckedAgainstTheirTypesWhereTheyStand) {
        "      p: {type: Hardware::ClockMux::Sink}\n",
        "d.yaml:5:17: expected an entity of type Hardware::Clocking::PortConfig"},
       {"clocks: {}\n", "d.yaml:1:1: unknown key `clocks`: expected entities or hardware"},
+      {"entities:\n  a/b: {type: Hardware::NoSuchDir}\n",
+       "d.yaml:2:15: unknown entity type `Hardware::NoSuchDir`"},
+      {"hardware:\n  gpo:\n    L: {}\n", "d.yaml:3:8: expected `asserted`"},
   });
 }
 
