@@ -33,34 +33,11 @@ std::set<std::string> rebuiltPaths() {
 
 }  // namespace
 
-TEST(Daemon, ServesTheDefaultSystemAndTearsDownInOrder) {
-  Instance instance;
-  Daemon daemon = instance.daemon();
-  ASSERT_TRUE(daemon.ready()) << daemon.errors();
-
-  const auto mounts = profileMounts();
-  ASSERT_EQ(mounts.size(), 19u);
-  for (const auto& [path, type] : mounts) {
-    const CommandResult got = instance.ctl({"get", path});
-    ASSERT_EQ(got.status, 0) << path << ": " << got.err;
-    EXPECT_EQ(Json::parse(got.out)["type"], type) << path;
-  }
-  const CommandResult show = instance.ctl({"show", "sinks"});
-  EXPECT_EQ(show.status, 0) << show.err;
-  EXPECT_NE(show.out.find("fpga1/pps-in1  strobe  system/gps1"), std::string::npos) << show.out;
-  const CommandResult muxes = instance.ctl({"show", "muxes"});
-  EXPECT_NE(muxes.out.find("synceMux        0x20      0xf0  0       -         0x01"),
-            std::string::npos)
-      << muxes.out;
-  EXPECT_EQ(daemon.stop(), 0);
-  EXPECT_FALSE(std::filesystem::exists(instance.socket()));
-  EXPECT_EQ(instance.ctl({"get", mounts.front().first}).status, 3);  // no daemon any more
-}
-
-// What `save` writes loads back: a second daemon on it shows every entity as the first did (a
-// status its agent rebuilds is saved empty and rebuilt), and routes the sources the first had
-// chosen, though its registers are back at their power-on values.
-TEST(Daemon, WhatSaveWritesLoadsBackAndCheckTellsGoodFromBad) {
+// The default system serves every path of the agent's mount profile with its type. What `save`
+// writes loads back: a second daemon on it shows every entity as the first did (a status its
+// agent rebuilds is saved empty and rebuilt), and routes the sources the first had chosen, though
+// its registers are back at their power-on values.
+TEST(Daemon, ServesEveryMountedPathAndWhatSaveWritesLoadsBack) {
   Instance instance;
   Daemon first = instance.daemon();
   ASSERT_TRUE(first.ready()) << first.errors();
@@ -77,9 +54,21 @@ TEST(Daemon, WhatSaveWritesLoadsBackAndCheckTellsGoodFromBad) {
   const auto saved = instance.runtime() / "saved.yaml";
   ASSERT_EQ(instance.ctl({"save", saved.string()}).status, 0);
   std::map<std::string, std::string> shown;
-  for (const auto& [path, type] : profileMounts()) shown[path] = instance.ctl({"get", path}).out;
+  ASSERT_EQ(profileMounts().size(), 19u);
+  for (const auto& [path, type] : profileMounts()) {
+    const CommandResult got = instance.ctl({"get", path});
+    ASSERT_EQ(got.status, 0) << path << ": " << got.err;
+    EXPECT_EQ(Json::parse(got.out)["type"], type) << path;
+    shown[path] = got.out;
+  }
+  const CommandResult muxes = instance.ctl({"show", "muxes"});
+  EXPECT_NE(muxes.out.find("fpgaRefMux      0x21      0x03  0       system/gps1-10m  0x02    "),
+            std::string::npos)
+      << muxes.out;
   const std::string registers = instance.ctl({"regs", "IntelGpioHam"}).out;
-  first.stop();
+  EXPECT_EQ(first.stop(), 0);
+  EXPECT_FALSE(std::filesystem::exists(instance.socket()));
+  EXPECT_EQ(instance.ctl({"paths"}).status, 3);  // no daemon any more
 
   EXPECT_EQ(runCommand({VELACLOCKD, "--check", saved.string()}, instance.environment()).status, 0);
   std::ofstream(instance.runtime() / "bad.yaml") << "entities: {a/b: {type: Nope}}\n";

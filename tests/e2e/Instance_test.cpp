@@ -79,19 +79,6 @@ TEST(InstanceIdentity, OneDaemonPerUserAndInstanceWhateverItsRuntimeDirectoryOrS
   EXPECT_TRUE(after.ready()) << after.errors();
 }
 
-TEST(InstanceIdentity, TheSocketSaysWhereToTalkAndTheInstanceWhoIsTalkedTo) {
-  Instance instance;
-  const auto socket = instance.runtime() / "elsewhere.sock";
-  Daemon daemon = instance.daemon({"--socket", socket.string()});
-  ASSERT_TRUE(daemon.ready()) << daemon.errors();
-  EXPECT_FALSE(std::filesystem::exists(instance.socket()));
-  const CommandResult paths = instance.ctl({"--socket", socket.string(), "paths"});
-  EXPECT_EQ(paths.status, 0) << paths.err;
-  const CommandResult pps = instance.ctl({"--socket", socket.string(), "pps"});
-  EXPECT_TRUE(pps.status == 0 || pps.status == 1) << pps.err;  // the table is found either way
-  EXPECT_EQ(instance.ctl({"paths"}).status, 3);                // nothing at the default socket
-}
-
 TEST(InstanceIdentity, ALockObjectThatIsNotOursIsRefused) {
   Instance instance;
   const auto lock = instance.sharedMemory("lock");
@@ -126,6 +113,11 @@ TEST(InstanceIdentity, OnlyAStaleSocketOfOursIsReplaced) {
   leaveStaleSocket(place);
   Daemon replacing = instance.daemon({"--socket", place.string()});
   ASSERT_TRUE(replacing.ready()) << replacing.errors();
+  // The socket says where to talk, the instance who is talked to: its PPS table is found.
+  EXPECT_FALSE(std::filesystem::exists(instance.socket()));
+  EXPECT_EQ(instance.ctl({"paths"}).status, 3);  // nothing at the default socket
+  const CommandResult pps = instance.ctl({"--socket", place.string(), "pps"});
+  EXPECT_TRUE(pps.status == 0 || pps.status == 1) << pps.err;
 
   const Instance other;
   Daemon intruder({"--instance", other.name(), "--socket", place.string()}, instance.environment());

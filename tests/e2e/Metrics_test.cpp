@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "e2e/Process.h"
 #include "support/Exposition.h"
@@ -69,26 +67,15 @@ TEST_F(Scripts, ShowJsonHasEveryTableAndAgreesWithGet) {
 TEST_F(Scripts, MetricsParseAndTheirCountersRiseWithEvents) {
   std::map<std::string, double> before;
   // The PPS waiter is built at mount completion; its families appear once it polls.
-  for (int i = 0; i < 600 && !before.count("velaclock_pps_edges_published_total"); ++i) {
-    before = metrics();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  ASSERT_TRUE(before.count("velaclock_pps_edges_published_total"));
+  ASSERT_TRUE(eventually(
+      [&] { return (before = metrics()).count("velaclock_pps_edges_published_total"); }));
   const std::string done = R"(velaclock_routes_total{kind="strobe",result="done"})";
   const std::string failed = R"(velaclock_routes_total{kind="strobe",result="failed"})";
   set("asic1/pps-in", "system/ocxo1-pps");
   set("asic1/pps-in", "port1/rx-clk");  // not in the sink's tree
   std::map<std::string, double> after;
-  for (int i = 0; i < 600; ++i) {
-    after = metrics();
-    if (after["velaclock_pps_edges_published_total"] >
-        before["velaclock_pps_edges_published_total"]) {
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_GT(after["velaclock_pps_edges_published_total"],
-            before["velaclock_pps_edges_published_total"]);
+  const std::string edges = "velaclock_pps_edges_published_total";
+  EXPECT_TRUE(eventually([&] { return (after = metrics())[edges] > before[edges]; }));
   EXPECT_GT(after["velaclock_pps_detection_delay_seconds_count"],
             before["velaclock_pps_detection_delay_seconds_count"]);
   EXPECT_EQ(after[done], before[done] + 1);

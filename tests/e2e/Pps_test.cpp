@@ -1,30 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <regex>
-#include <thread>
 
 #include "e2e/Process.h"
 
-// The PPS waiter of the embedded default system, watched and broken by an operator. The daemon
-// runs on real time: each test waits for what it expects with a generous deadline, and asserts
-// on what the daemon says, never on how long it took.
+// The PPS waiter of the embedded default system, watched and broken by an operator.
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// Asks `condition` every 50 ms until it holds; false if it never did within `seconds`.
-bool eventually(const std::function<bool()>& condition, double seconds = 30) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
 
 // What `velaclockctl pps` printed: the edge in ns, the record number and whether it is fresh.
 struct EdgeLine {

@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -34,6 +35,11 @@ using Environment = std::map<std::string, std::optional<std::string>>;
 
 // The whole content of a file; empty if it cannot be read.
 std::string readFile(const std::filesystem::path& path);
+
+// Asks `condition` every 50 ms until it holds; false if it never did within `seconds`. The daemon
+// runs on real time: a test waits for what it expects with a generous deadline and asserts on what
+// the daemon says, never on how long it took.
+bool eventually(const std::function<bool()>& condition, double seconds = 30);
 
 // Runs a program to its end with the test's environment changed by `environment`.
 CommandResult runCommand(const std::vector<std::string>& argv, const Environment& environment);
