@@ -56,62 +56,110 @@ Kel::Ptr<Machine> machineDel(Kel::Ptr<Machine>& slot) {
 }  // namespace
 
 // One directory the agent looks up at mount completion: where it is mounted, the attribute that
-// keeps it (whose name is also the invariant that fails when a required one is missing), and the
-// stage that takes it.
+// keeps it (whose name is also the invariant that fails when a required one is missing), the
+// stage that takes it, how the agent uses it, and how the attribute takes it and which type it
+// must have there.
 struct Agent::Directory {
   const char* path;
   const char* name;
   Stage stage;
+  Corral::Access access;
+  bool rebuilt;  // the agent rebuilds its content whenever it starts: a saved copy would be stale
   bool (*take)(Agent& agent, const Corral::EntityManager& manager, const char* path);
+  const Kel::TypeInfo& (*type)();
 };
 
 namespace {
+// The type held by the attribute `member`.
+template <auto member>
+using Held =
+    typename std::remove_reference_t<decltype(std::declval<Agent&>().*member)>::element_type;
+
 // Stores the entity at `path` in the attribute `member`, as the attribute's type or null.
 template <auto member>
 bool takeInto(Agent& agent, const Corral::EntityManager& manager, const char* path) {
   auto& slot = agent.*member;
-  slot = lookUp<typename std::remove_reference_t<decltype(slot)>::element_type>(manager, path);
+  slot = lookUp<Held<member>>(manager, path);
   return bool(slot);
 }
+
+template <auto member>
+const Kel::TypeInfo& heldType() {
+  return std::remove_const_t<Held<member>>::typeInfo();
+}
+
+constexpr bool rebuilt = true;
 }  // namespace
 
+template <auto member>
+constexpr Agent::Directory Agent::directory(const char* path, const char* name, Stage stage,
+                                            Corral::Access access, bool rebuiltAtStart) {
+  return {path, name, stage, access, rebuiltAtStart, &takeInto<member>, &heldType<member>};
+}
+
 // In the order mount completion takes them; the cell name "FixedSystem" ends every per-cell path.
+// The build writes the agent's mount profile from this table.
 const Agent::Directory Agent::directories_[] = {
-    {"hardware/strobe/source/config/FixedSystem", "strobeSourceConfigDir", Stage::required,
-     &takeInto<&Agent::strobeSourceConfigDir_>},
-    {"hardware/strobe/sink/config/FixedSystem", "strobeSinkConfigDir", Stage::required,
-     &takeInto<&Agent::strobeSinkConfigDir_>},
-    {"hardware/freq/source/config/FixedSystem", "freqSourceConfigDir", Stage::required,
-     &takeInto<&Agent::freqSourceConfigDir_>},
-    {"hardware/freq/sink/config/FixedSystem", "freqSinkConfigDir", Stage::required,
-     &takeInto<&Agent::freqSinkConfigDir_>},
-    {"hardware/strobe/source/status/FixedSystem", "strobeSourceStatusDir", Stage::required,
-     &takeInto<&Agent::strobeSourceStatusDir_>},
-    {"hardware/strobe/sink/status/FixedSystem", "strobeSinkStatusDir", Stage::required,
-     &takeInto<&Agent::strobeSinkStatusDir_>},
-    {"hardware/freq/source/status/FixedSystem", "freqSourceStatusDir", Stage::required,
-     &takeInto<&Agent::freqSourceStatusDir_>},
-    {"hardware/freq/sink/status/FixedSystem", "freqSinkStatusDir", Stage::required,
-     &takeInto<&Agent::freqSinkStatusDir_>},
-    {"hardware/strobe/source/cliConfig/FixedSystem", "strobeSourceCliConfigDir", Stage::required,
-     &takeInto<&Agent::strobeSourceCliConfigDir_>},
-    {"hardware/strobe/sink/cliConfig/FixedSystem", "strobeSinkCliConfigDir", Stage::required,
-     &takeInto<&Agent::strobeSinkCliConfigDir_>},
-    {"hardware/freq/source/cliConfig/FixedSystem", "freqSourceCliConfigDir", Stage::required,
-     &takeInto<&Agent::freqSourceCliConfigDir_>},
-    {"hardware/freq/sink/cliConfig/FixedSystem", "freqSinkCliConfigDir", Stage::required,
-     &takeInto<&Agent::freqSinkCliConfigDir_>},
-    {"hardware/clockmux/config/FixedSystem", "muxConfigDir", Stage::required,
-     &takeInto<&Agent::muxConfigDir_>},
-    {"hardware/clockmux/status/FixedSystem", "muxStatusDir", Stage::required,
-     &takeInto<&Agent::muxStatusDir_>},
-    {"hardware/clocking/cliConfig/FixedSystem", "portCliConfigDir", Stage::clocking,
-     &takeInto<&Agent::portCliConfigDir_>},
-    {"hardware/clocking/cliStatus/FixedSystem", "portCliStatusDir", Stage::clocking,
-     &takeInto<&Agent::portCliStatusDir_>},
-    {"hardware/ppsWaiter/config", "ppsConfig", Stage::ppsWaiter, &takeInto<&Agent::ppsConfig_>},
-    {"hardware/ppsWaiter/status", "ppsStatus", Stage::ppsWaiter, &takeInto<&Agent::ppsStatus_>},
+    directory<&Agent::strobeSourceConfigDir_>("hardware/strobe/source/config/FixedSystem",
+                                              "strobeSourceConfigDir", Stage::required,
+                                              Corral::Access::read),
+    directory<&Agent::strobeSinkConfigDir_>("hardware/strobe/sink/config/FixedSystem",
+                                            "strobeSinkConfigDir", Stage::required,
+                                            Corral::Access::read),
+    directory<&Agent::freqSourceConfigDir_>("hardware/freq/source/config/FixedSystem",
+                                            "freqSourceConfigDir", Stage::required,
+                                            Corral::Access::read),
+    directory<&Agent::freqSinkConfigDir_>("hardware/freq/sink/config/FixedSystem",
+                                          "freqSinkConfigDir", Stage::required,
+                                          Corral::Access::read),
+    directory<&Agent::strobeSourceStatusDir_>("hardware/strobe/source/status/FixedSystem",
+                                              "strobeSourceStatusDir", Stage::required,
+                                              Corral::Access::write, rebuilt),
+    directory<&Agent::strobeSinkStatusDir_>("hardware/strobe/sink/status/FixedSystem",
+                                            "strobeSinkStatusDir", Stage::required,
+                                            Corral::Access::write, rebuilt),
+    directory<&Agent::freqSourceStatusDir_>("hardware/freq/source/status/FixedSystem",
+                                            "freqSourceStatusDir", Stage::required,
+                                            Corral::Access::write, rebuilt),
+    directory<&Agent::freqSinkStatusDir_>("hardware/freq/sink/status/FixedSystem",
+                                          "freqSinkStatusDir", Stage::required,
+                                          Corral::Access::write, rebuilt),
+    directory<&Agent::strobeSourceCliConfigDir_>("hardware/strobe/source/cliConfig/FixedSystem",
+                                                 "strobeSourceCliConfigDir", Stage::required,
+                                                 Corral::Access::write),
+    directory<&Agent::strobeSinkCliConfigDir_>("hardware/strobe/sink/cliConfig/FixedSystem",
+                                               "strobeSinkCliConfigDir", Stage::required,
+                                               Corral::Access::write),
+    directory<&Agent::freqSourceCliConfigDir_>("hardware/freq/source/cliConfig/FixedSystem",
+                                               "freqSourceCliConfigDir", Stage::required,
+                                               Corral::Access::write),
+    directory<&Agent::freqSinkCliConfigDir_>("hardware/freq/sink/cliConfig/FixedSystem",
+                                             "freqSinkCliConfigDir", Stage::required,
+                                             Corral::Access::write),
+    directory<&Agent::muxConfigDir_>("hardware/clockmux/config/FixedSystem", "muxConfigDir",
+                                     Stage::required, Corral::Access::read),
+    directory<&Agent::muxStatusDir_>("hardware/clockmux/status/FixedSystem", "muxStatusDir",
+                                     Stage::required, Corral::Access::write, rebuilt),
+    directory<&Agent::portCliConfigDir_>("hardware/clocking/cliConfig/FixedSystem",
+                                         "portCliConfigDir", Stage::clocking, Corral::Access::read),
+    directory<&Agent::portCliStatusDir_>("hardware/clocking/cliStatus/FixedSystem",
+                                         "portCliStatusDir", Stage::clocking, Corral::Access::write,
+                                         rebuilt),
+    directory<&Agent::ppsConfig_>("hardware/ppsWaiter/config", "ppsConfig", Stage::ppsWaiter,
+                                  Corral::Access::read),
+    directory<&Agent::ppsStatus_>("hardware/ppsWaiter/status", "ppsStatus", Stage::ppsWaiter,
+                                  Corral::Access::write, rebuilt),
 };
+
+Corral::MountProfile Agent::mountProfile() {
+  Corral::MountProfile profile{"VelaClockAgent", {}};
+  for (const Directory& directory : directories_) {
+    profile.mounts.push_back(
+        {directory.path, directory.type().name(), directory.access, directory.rebuilt});
+  }
+  profile.mounts.push_back({gpoPath, Kel::Dir::typeInfo().name(), Corral::Access::read});
+  return profile;
+}
 
 Agent::Agent(const Kel::String& name) : CAgent(name) {}
 

@@ -3,6 +3,7 @@
 #include <span>
 
 #include "CAgent.h"
+#include "Corral/MountProfile.h"
 #include "Hardware/ClockMux.h"
 #include "Hardware/Clocking.h"
 #include "Hardware/Freq.h"
@@ -161,6 +162,10 @@ class Agent : public CAgent {
   // shown read-only by reflection under the attribute's name.
   static std::span<const Machine> machines();
 
+  // Every path the agent looks up when its mounts complete, with the type it expects there and how
+  // it uses it: the mount profile "VelaClockAgent" that the build writes for the host.
+  static Corral::MountProfile mountProfile();
+
   // How the agent would route `source` to `sink` in `database`, programming nothing (the plan
   // velaclockd explains with `velaclockctl route`).
   static Clock::Mux::RoutePlan planRoute(const Corral::EntityManager& database,
@@ -177,6 +182,9 @@ class Agent : public CAgent {
   // (optional), then the PPS waiter's entities (optional).
   enum class Stage : std::uint8_t { required, clocking, ppsWaiter };
   struct Directory;
+  template <auto member>
+  static constexpr Directory directory(const char* path, const char* name, Stage stage,
+                                       Corral::Access access, bool rebuiltAtStart = false);
   static const Directory directories_[];
   static const Machine machines_[];
 

@@ -106,6 +106,26 @@ TEST(Corral, ClosingWithADelayOrSynchronously) {
   EXPECT_EQ(mounter->statuses.size(), 2u);
 }
 
+// A profile written out reads back as it was, whatever its paths hold.
+TEST(Corral, AWrittenProfileReadsBackAsItWas) {
+  const Corral::MountProfile profile{
+      "Written",
+      {{"a/b", "Kel::Dir", Corral::Access::read},
+       {"odd: {path}, #not a comment", "Hardware::ClockMux::MuxStatusDir", Corral::Access::write,
+        true}}};
+  const auto text = Corral::mountProfileText(profile, "two\nlines");
+  EXPECT_EQ(text.rfind("# two\n# lines\n", 0), 0U) << text;
+  const auto read = Corral::parseMountProfile(text, "w.yaml", "Written");
+  ASSERT_EQ(read.status, Corral::mountSuccess_) << read.error;
+  ASSERT_EQ(read.profile.mounts.size(), 2U);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const Corral::Mount& back = read.profile.mounts[i];
+    const Corral::Mount& given = profile.mounts[i];
+    EXPECT_EQ(std::tie(back.path, back.type, back.access, back.rebuilt),
+              std::tie(given.path, given.type, given.access, given.rebuilt));
+  }
+}
+
 TEST(Corral, MissingOrMalformedProfilesFailTheGroupAndMountNothing) {
   Kel::VirtualTime time;
   ProfileDir profiles;

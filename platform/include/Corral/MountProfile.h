@@ -52,5 +52,7 @@ MountProfileResult readMountProfile(const std::filesystem::path& directory,
 // Parses the text of the profile `name`; `file` names it in messages.
 MountProfileResult parseMountProfile(const std::string& text, const std::string& file,
                                      const Kel::String& name);
+// The text of `profile` in the form the parser reads, after `header` as comment lines.
+std::string mountProfileText(const MountProfile& profile, const std::string& header);
 
 }  // namespace Corral

@@ -111,6 +111,24 @@ MountProfileResult parseMountProfile(const std::string& text, const std::string&
   return result;
 }
 
+std::string mountProfileText(const MountProfile& profile, const std::string& header) {
+  YAML::Emitter out;
+  std::istringstream lines(header);
+  for (std::string line; std::getline(lines, line);) out << YAML::Comment(line) << YAML::Newline;
+  out << YAML::BeginMap << YAML::Key << "mounts" << YAML::Value << YAML::BeginSeq;
+  for (const Mount& mount : profile.mounts) {
+    out << YAML::Flow << YAML::BeginMap;
+    out << YAML::Key << "path" << YAML::Value << mount.path;
+    out << YAML::Key << "type" << YAML::Value << mount.type;
+    out << YAML::Key << "access" << YAML::Value
+        << (mount.access == Access::read ? "read" : "write");
+    if (mount.rebuilt) out << YAML::Key << "rebuilt" << YAML::Value << true;
+    out << YAML::EndMap;
+  }
+  out << YAML::EndSeq << YAML::EndMap;
+  return std::string(out.c_str()) + "\n";
+}
+
 MountProfileResult readMountProfile(const std::filesystem::path& directory,
                                     const Kel::String& name) {
   const std::string file = mountProfilePath(directory, name).string();
