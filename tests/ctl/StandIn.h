@@ -2,15 +2,15 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/UnixSocket.h"
 
 // A stand-in for velaclockd on a socket of the test's, served by a thread of the test: each
 // connection in turn goes to the next of its scripted answers.
@@ -21,10 +21,7 @@ class StandIn {
   StandIn(const std::filesystem::path& path, std::vector<Answer> answers)
       : path_(path), listener_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     std::filesystem::remove(path_);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(bindUnix(listener_, path_));
     EXPECT_EQ(listen(listener_, 4), 0);
     thread_ = std::thread([this, answers = std::move(answers)] {
       for (const Answer& answer : answers) {

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <fstream>
 
 #include "e2e/Process.h"
+#include "support/UnixSocket.h"
 #include "velaclock/kel_flume.h"
 
 namespace {
@@ -29,10 +28,7 @@ std::uint64_t ppsWriter(const Instance& instance) {
 // Leaves a socket file at `path` that nobody listens on, as a daemon that died would.
 void leaveStaleSocket(const std::filesystem::path& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_TRUE(bindUnix(fd, path));
   close(fd);
 }
 

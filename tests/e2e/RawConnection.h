@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <string>
+
+#include "support/UnixSocket.h"
 
 // A raw connection to the control socket, for what velaclockctl would never do: malformed or
 // pipelined requests, subscriptions read line by line, clients that stop reading.
@@ -16,10 +16,7 @@ class RawConnection {
  public:
   explicit RawConnection(const std::filesystem::path& socket)
       : fd_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    connected_ = connectUnix(fd_, socket);
   }
   ~RawConnection() { close(fd_); }
   RawConnection(const RawConnection&) = delete;

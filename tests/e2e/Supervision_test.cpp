@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "e2e/Process.h"
+#include "support/UnixSocket.h"
 
 namespace {
 
@@ -18,10 +17,7 @@ class NotifySocket {
  public:
   explicit NotifySocket(const std::filesystem::path& path)
       : path_(path), fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    bound_ = bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    bound_ = bindUnix(fd_, path);
   }
   ~NotifySocket() { close(fd_); }
   bool bound() const { return bound_; }
@@ -38,9 +34,7 @@ class NotifySocket {
   // Fills the socket's queue, as a manager that stopped reading would let it fill.
   void fill() const {
     const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+    const sockaddr_un address = unixAddress(path_);
     while (sendto(sender, "X", 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
            1) {
     }

@@ -5,10 +5,8 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -16,6 +14,7 @@
 #include "Kel/Activity.h"
 #include "Kel/VirtualTime.h"
 #include "host/ControlServer.h"
+#include "support/UnixSocket.h"
 
 namespace {
 
@@ -26,10 +25,7 @@ class TestClient {
  public:
   explicit TestClient(const std::filesystem::path& socket)
       : fd_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(connectUnix(fd_, socket));
     fcntl(fd_, F_SETFL, O_NONBLOCK);
   }
   ~TestClient() { close(fd_); }

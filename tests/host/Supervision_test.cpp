@@ -1,17 +1,16 @@
 // Supervision on virtual time against a stand-in for systemd's notification socket.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "Kel/VirtualTime.h"
 #include "host/Supervision.h"
+#include "support/UnixSocket.h"
 
 namespace {
 
@@ -23,10 +22,7 @@ class Manager {
               ("velaclock-notify-" + std::to_string(getpid()))),
         fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
     std::filesystem::remove(path_);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_TRUE(bindUnix(fd_, path_));
     setenv("NOTIFY_SOCKET", path_.c_str(), 1);
   }
   ~Manager() {
