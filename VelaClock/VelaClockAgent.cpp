@@ -16,6 +16,7 @@ namespace {
 
 const Kel::String fixedSystem = "FixedSystem";
 const Kel::String gpoPath = "hardware/tundra/gpo";
+const Kel::String mountProfileName = "VelaClockAgent";
 const Kel::String ppsWaiterTimestampsPath = "ppsWaiter/timestamps";
 const Kel::String relayName = "PCA9554-1-smaRelaySw";
 const char* const doMountsCompleteSignature =
@@ -152,7 +153,7 @@ const Agent::Directory Agent::directories_[] = {
 };
 
 Corral::MountProfile Agent::mountProfile() {
-  Corral::MountProfile profile{"VelaClockAgent", {}};
+  Corral::MountProfile profile{mountProfileName, {}};
   for (const Directory& directory : directories_) {
     profile.mounts.push_back(
         {directory.path, directory.type().name(), directory.access, directory.rebuilt});
@@ -313,7 +314,7 @@ void Agent::doInit() {
                              << "; sliceId:" << sliceId();
   Kel::ActivityFacility::activityManagerConfig()->useEpollIs(true);
   const Kel::Ptr<Corral::MountGroup> group = entityManager()->getMountGroup(this);
-  group->doMountProfile("VelaClockAgent");
+  group->doMountProfile(mountProfileName);
   group->doClose(false, "", 0);
 }
 
