@@ -10,8 +10,8 @@
 using namespace VelaClockAgent;
 using Hardware::Clocking::Signal;
 
-namespace {
-
+// Not in the anonymous namespace: the suite compiles in batches of sources, and GCC warns of a
+// test class deriving from a type local to one of them.
 class PortPolicy : public ::testing::Test {
  protected:
   static Kel::Ptr<Hardware::Clocking::PpsGnssInPortConfig> port(Signal signal, double delay,
@@ -34,8 +34,6 @@ class PortPolicy : public ::testing::Test {
   Kel::Ptr<Hardware::Clocking::PortCliStatusDir> statuses =
       Kel::makePtr<Hardware::Clocking::PortCliStatusDir>("FixedSystem");
 };
-
-}  // namespace
 
 TEST_F(PortPolicy, TheSignalChoosesTheSinksSourceAndSignalAndDelayAreMirrored) {
   const auto config = port(Signal::pps, 12.5);

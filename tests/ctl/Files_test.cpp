@@ -24,6 +24,10 @@ std::string contents(const fs::path& path) {
   return text.str();
 }
 
+}  // namespace
+
+// Not in the anonymous namespace: the suite compiles in batches of sources, and GCC warns of a
+// test class deriving from a type local to one of them.
 class FilesTest : public ::testing::Test {
  protected:
   FilesTest()
@@ -33,8 +37,6 @@ class FilesTest : public ::testing::Test {
   ~FilesTest() override { fs::remove_all(directory); }
   fs::path directory;
 };
-
-}  // namespace
 
 TEST_F(FilesTest, OnlyRegularFilesAreReplacedAndALinkIsFollowed) {
   const fs::path target = directory / "saved.yaml", link = directory / "link.yaml";
