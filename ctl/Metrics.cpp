@@ -7,12 +7,13 @@
 #include <sstream>
 
 #include "ctl/JsonParts.h"
+#include "velaclock/ControlProtocol.h"
 
 namespace velaclockctl {
 
 namespace {
 
-const std::string cell = "FixedSystem";
+using velaclock::cellName;
 
 // A label value with backslash, double quote and line feed escaped, as the format asks.
 std::string labelValue(const std::string& text) {
@@ -147,7 +148,8 @@ void routeMetrics(Client& client, Exposition& out) {
 }
 
 void muxMetrics(Client& client, Exposition& out) {
-  const Json selected = objectAt(entityAt(client, "hardware/clockmux/status/" + cell), "muxStatus");
+  const Json selected =
+      objectAt(entityAt(client, "hardware/clockmux/status/" + cellName), "muxStatus");
   bool started = false;
   for (const auto& [mux, status] : selected.items()) {
     const auto source = stringAt(status, "sourceSelect");

@@ -6,11 +6,12 @@
 #include <set>
 
 #include "ctl/JsonParts.h"
+#include "velaclock/ControlProtocol.h"
 
 namespace velaclockctl {
 
 namespace {
-const std::string cell = "FixedSystem";
+using velaclock::cellName;
 
 // The source whose select bits `value` holds under the mux's mask, or "-".
 std::string decodedSource(const Json& mux, std::uint8_t value) {
@@ -83,8 +84,8 @@ MuxView fetchMuxView(Client& client) {
                     .get<std::string>();
   } catch (const Refused&) {
   }
-  return MuxView(entityAt(client, "hardware/clockmux/config/" + cell),
-                 entityAt(client, "hardware/clockmux/status/" + cell), std::move(registers));
+  return MuxView(entityAt(client, "hardware/clockmux/config/" + cellName),
+                 entityAt(client, "hardware/clockmux/status/" + cellName), std::move(registers));
 }
 
 }  // namespace velaclockctl

@@ -12,6 +12,7 @@
 #include "ctl/PpsAge.h"
 #include "ctl/PpsRecord.h"
 #include "ctl/TextTable.h"
+#include "velaclock/ControlProtocol.h"
 
 namespace velaclockctl {
 
@@ -19,7 +20,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const std::string cell = "FixedSystem";
+using velaclock::cellName;
 
 std::string text(const Json& value) {
   if (value.is_null() || value == "") return "-";
@@ -39,8 +40,10 @@ std::string hex(std::optional<std::uint64_t> value) {
 TextTable sources(Client& client, const std::string&) {
   TextTable table({"source", "kind", "settings in force"});
   for (const std::string kind : {"strobe", "freq"}) {
-    const Json config = entityAt(client, fmt::format("hardware/{}/source/config/{}", kind, cell));
-    const Json status = entityAt(client, fmt::format("hardware/{}/source/status/{}", kind, cell));
+    const Json config =
+        entityAt(client, fmt::format("hardware/{}/source/config/{}", kind, cellName));
+    const Json status =
+        entityAt(client, fmt::format("hardware/{}/source/status/{}", kind, cellName));
     const Json listed = objectAt(config, "sourceConfig");
     for (const auto& [name, ignored] : listed.items()) {
       const Json s = entry(status, "sourceStatus", name);
@@ -63,9 +66,10 @@ TextTable sinks(Client& client, const std::string&) {
   const MuxView view = fetchMuxView(client);
   TextTable table({"sink", "kind", "default", "wanted", "in force", "chain", "carries", "ok"});
   for (const std::string kind : {"strobe", "freq"}) {
-    const Json config = entityAt(client, fmt::format("hardware/{}/sink/config/{}", kind, cell));
-    const Json wanted = entityAt(client, fmt::format("hardware/{}/sink/cliConfig/{}", kind, cell));
-    const Json status = entityAt(client, fmt::format("hardware/{}/sink/status/{}", kind, cell));
+    const Json config = entityAt(client, fmt::format("hardware/{}/sink/config/{}", kind, cellName));
+    const Json wanted =
+        entityAt(client, fmt::format("hardware/{}/sink/cliConfig/{}", kind, cellName));
+    const Json status = entityAt(client, fmt::format("hardware/{}/sink/status/{}", kind, cellName));
     const Json listed = objectAt(config, "sinkConfig");
     for (const auto& [name, sink] : listed.items()) {
       const std::string inForce = field(entry(status, "sinkStatus", name), "sourceName");
@@ -79,8 +83,8 @@ TextTable sinks(Client& client, const std::string&) {
 }
 
 TextTable muxes(Client& client, const std::string&) {
-  const Json config = entityAt(client, "hardware/clockmux/config/" + cell);
-  const Json status = entityAt(client, "hardware/clockmux/status/" + cell);
+  const Json config = entityAt(client, "hardware/clockmux/config/" + cellName);
+  const Json status = entityAt(client, "hardware/clockmux/status/" + cellName);
   const MuxView view = fetchMuxView(client);
   TextTable table({"mux", "register", "mask", "method", "selected", "register now", "selects"});
   const Json listed = objectAt(config, "muxConfig");
@@ -149,9 +153,9 @@ TextTable pps(Client& client, const std::string& instance) {
 // delivers the chosen source.
 TextTable ports(Client& client, const std::string&) {
   const std::string policyPort = "pps-in1", policySink = "fpga1/pps-in1";
-  const Json config = entityAt(client, "hardware/clocking/cliConfig/" + cell);
-  const Json status = entityAt(client, "hardware/clocking/cliStatus/" + cell);
-  const Json sinks = entityAt(client, "hardware/strobe/sink/cliConfig/" + cell);
+  const Json config = entityAt(client, "hardware/clocking/cliConfig/" + cellName);
+  const Json status = entityAt(client, "hardware/clocking/cliStatus/" + cellName);
+  const Json sinks = entityAt(client, "hardware/strobe/sink/cliConfig/" + cellName);
   const MuxView view = fetchMuxView(client);
   TextTable table({"port", "type", "signal", "cable delay ns", "status signal", "status delay ns",
                    "chosen for " + policySink, "chain", "in force"});

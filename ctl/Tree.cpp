@@ -7,12 +7,13 @@
 
 #include "ctl/JsonParts.h"
 #include "ctl/TextTable.h"
+#include "velaclock/ControlProtocol.h"
 
 namespace velaclockctl {
 
 namespace {
 
-const std::string cell = "FixedSystem";
+using velaclock::cellName;
 const std::string broken = "BROKEN: ";
 
 std::string textAt(const Json& entity, const char* name) {
@@ -202,7 +203,7 @@ std::string showTree(Client& client, bool json, bool dot) {
   std::vector<SinkFamily> families;
   for (const std::string kind : {"strobe", "freq"}) {
     const auto at = [&](const char* part) {
-      return entityAt(client, fmt::format("hardware/{}/sink/{}/{}", kind, part, cell));
+      return entityAt(client, fmt::format("hardware/{}/sink/{}/{}", kind, part, cellName));
     };
     families.push_back({kind, at("config"), at("cliConfig"), at("status")});
   }

@@ -56,6 +56,9 @@
 //     other than the daemon's own (or root) is refused with an error reply.
 namespace velaclock {
 
+// The name of the system's one state-database cell, which ends every per-cell path.
+inline const std::string cellName = "FixedSystem";
+
 // The longest request line the daemon reads; a longer one is refused.
 inline constexpr std::size_t maxRequestBytes = std::size_t{64} * 1024;
 // Replies the daemon queues for one client before it stops answering it (a `regs` reply of a
