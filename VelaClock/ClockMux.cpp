@@ -31,7 +31,7 @@ std::ostream& operator<<(std::ostream& out, Reference r) {
   return out;
 }
 
-[[maybe_unused]] const bool registered =
+[[maybe_unused]] const bool clockMuxRegistered =
     (Kel::kelModuleIs<MuxDirMonitorSm>("VelaClock/ClockMux"), true);
 
 // One line for a register access that failed: the operation, the register, the access status,

@@ -3,7 +3,7 @@
 namespace VelaClockAgent {
 
 namespace {
-[[maybe_unused]] const bool registered =
+[[maybe_unused]] const bool freqRegistered =
     (Kel::kelModuleIs<FreqSourceDirMonitorSm, FreqSinkDirMonitorSm>("VelaClock/Freq"), true);
 }  // namespace
 

@@ -11,7 +11,7 @@ Kel::TraceHandle& portPolicyTrace() {
   return handle;
 }
 
-[[maybe_unused]] const bool registered =
+[[maybe_unused]] const bool portPolicyRegistered =
     (Kel::kelModuleIs<PpsGnssInPortPolicySm, PortConfigDirPolicySm>("VelaClock/PortPolicySm"),
      true);
 

@@ -23,7 +23,7 @@ constexpr const char* taggedPollOrigin = "PpsWaiterSm::handlePpsPollClock";
 // The other lines of a poll name the poll as their origin, also from the helpers it runs.
 constexpr const char* pollOrigin = "handlePpsPollClock";
 
-[[maybe_unused]] const bool registered =
+[[maybe_unused]] const bool ppsWaiterRegistered =
     (Kel::kelModuleIs<PpsWaiterSm>("VelaClock/PpsWaiterSm"), true);
 
 // A HAL switched on, as the waiter keeps it.

@@ -3,7 +3,7 @@
 namespace VelaClockAgent {
 
 namespace {
-[[maybe_unused]] const bool registered =
+[[maybe_unused]] const bool strobeRegistered =
     (Kel::kelModuleIs<StrobeSourceDirMonitorSm, StrobeSinkDirMonitorSm>("VelaClock/Strobe"), true);
 }  // namespace
 

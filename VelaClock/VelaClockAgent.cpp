@@ -51,7 +51,7 @@ Kel::Ptr<Machine> machineDel(Kel::Ptr<Machine>& slot) {
   return machine;
 }
 
-[[maybe_unused]] const bool registered =
+[[maybe_unused]] const bool agentRegistered =
     (Kel::kelModuleIs<Agent>("VelaClock/VelaClockAgent"), true);
 
 }  // namespace
