@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,21 +29,6 @@ class SignalFixture : public MuxFixture {
    private:
     std::string tag_;
     std::vector<std::string>& log_;
-  };
-
-  // Runs an action on every change of one entity.
-  class Hook : public Kel::PtrInterface::NotifieeConst {
-   public:
-    Hook(const Kel::Ptr<const Kel::PtrInterface>& entity, std::function<void()> action)
-        : action_(std::move(action)) {
-      notifierIs(entity);
-      isRegisteredNotifieeIs(true);
-      hasNotificationActiveIs(true);
-    }
-    void onAttribute(Kel::AttributeId, const void*) override { action_(); }
-
-   private:
-    std::function<void()> action_;
   };
 
   template <class T>
