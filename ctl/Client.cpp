@@ -4,7 +4,6 @@
 #include <fmt/format.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +11,8 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+
+#include "velaclock/ControlProtocol.h"
 
 namespace velaclockctl {
 
@@ -91,18 +92,16 @@ void Client::connectToDaemon() {
   disconnect();
   buffer_.clear();
   fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (fd_ < 0 || socket_.native().size() >= sizeof address.sun_path) {
+  const auto address = velaclock::socketAddress(socket_);
+  if (fd_ < 0 || !address) {
     disconnect();
     throw NoDaemon("cannot use control socket " + socket_.string());
   }
-  std::strcpy(address.sun_path, socket_.c_str());
   // A Unix socket's connect waits for room in the daemon's backlog; poll cannot wait for that,
   // but the send timeout bounds it (it then fails with EAGAIN).
   const timeval limit = asTimeval(timeoutSeconds_);
   setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-  if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+  if (connect(fd_, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) < 0) {
     const int error = errno;
     disconnect();
     if (error == EAGAIN) {

@@ -4,12 +4,10 @@
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 #include <vector>
 
@@ -137,17 +135,15 @@ ControlServer::ControlServer(std::filesystem::path socketPath, Handler handler,
       loop_(loop),
       limits_(limits),
       idleTimer_(Kel::makePtr<IdleTimer>(*this)) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socketPath_.native().size() >= sizeof address.sun_path) {
+  const auto address = velaclock::socketAddress(socketPath_);
+  if (!address) {
     throw std::system_error(ENAMETOOLONG, std::generic_category(),
                             "control socket path " + socketPath_.string());
   }
-  std::strcpy(address.sun_path, socketPath_.c_str());
   listener_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (listener_ < 0) throwErrno("socket");
   const mode_t previous = umask(0177);  // 0600 from the start, not after a window
-  const int bound = bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const int bound = bind(listener_, reinterpret_cast<const sockaddr*>(&*address), sizeof *address);
   umask(previous);
   if (bound < 0 || listen(listener_, 16) < 0) {
     const int error = errno;

@@ -5,12 +5,12 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "velaclock/ControlProtocol.h"
 #include "velaclock/kel_flume.h"
 
 namespace velaclockd {
@@ -32,13 +32,11 @@ std::string describeKind(mode_t mode) {
 
 // Whether a daemon accepts connections on the socket at `path` (a full backlog counts).
 bool someoneListens(const std::filesystem::path& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.native().size() >= sizeof address.sun_path) return false;  // bind will say so
-  std::strcpy(address.sun_path, path.c_str());
+  const auto address = velaclock::socketAddress(path);
+  if (!address) return false;  // bind will say so
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) throw InstanceError(std::string("cannot make a socket: ") + std::strerror(errno));
-  const int connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  const int connected = connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address);
   const int error = errno;
   close(fd);
   if (connected == 0 || error == EAGAIN) return true;

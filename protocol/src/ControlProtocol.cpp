@@ -1,9 +1,11 @@
 #include "velaclock/ControlProtocol.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 namespace velaclock {
 
@@ -16,6 +18,14 @@ std::filesystem::path runtimeDirectory() {
 
 std::filesystem::path socketPath(const std::string& instance) {
   return runtimeDirectory() / (instance + ".sock");
+}
+
+std::optional<sockaddr_un> socketAddress(const std::filesystem::path& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.native().size() >= sizeof address.sun_path) return std::nullopt;
+  std::strcpy(address.sun_path, path.c_str());
+  return address;
 }
 
 std::string instanceNameError(const std::string& name) {

@@ -1,5 +1,6 @@
 // velaclockctl's client and its command line in process, against stand-in daemons on real sockets.
 #include <gtest/gtest.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -102,4 +103,16 @@ TEST(CommandLine, CommandLinesItCannotSendAreUsageErrors) {
         {"sim", "pps", "explode"}}) {
     EXPECT_EQ(ctl(usage).first, velaclockctl::exitUsage) << usage[0] << " " << usage[1];
   }
+}
+
+// A socket path too long for an address reaches no daemon, never the one at the path cut short.
+TEST(Client, ASocketPathTooLongForAnAddressIsNotCutShort) {
+  const std::string longest =
+      socketPath.string() +
+      std::string(sizeof(sockaddr_un::sun_path) - 1 - socketPath.string().size(), 'x');
+  const StandIn daemon(longest, {StandIn::replying(R"({"ok":true,"answer":1})")});
+  EXPECT_THROW(velaclockctl::Client(longest + "x", 5.0), velaclockctl::NoDaemon);
+  velaclockctl::Client whole(longest, 5.0);
+  EXPECT_EQ(whole.request({{"op", "get"}}).member("answer", velaclockctl::Shape::unsignedNumber),
+            1);
 }

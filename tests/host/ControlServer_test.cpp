@@ -5,11 +5,13 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <system_error>
 
 #include "Kel/Activity.h"
 #include "Kel/VirtualTime.h"
@@ -378,4 +380,24 @@ TEST_F(ControlServerTest, MalformedLinesAreAnsweredAndOverlongOnesEndTheConnecti
   client->lines();
   EXPECT_TRUE(client->ended());
   EXPECT_EQ(handled, 1);
+}
+
+// The control socket's path is taken whole or refused: cut short, it would name another socket.
+TEST_F(ControlServerTest, ASocketPathTooLongForAnAddressIsRefused) {
+  const std::string prefix = (directory / "").string();
+  const std::string longest =
+      prefix + std::string(sizeof(sockaddr_un::sun_path) - 1 - prefix.size(), 's');
+  const auto address = velaclock::socketAddress(longest);
+  ASSERT_TRUE(address);
+  EXPECT_EQ(std::string(address->sun_path), longest);
+  EXPECT_FALSE(velaclock::socketAddress(longest + "s"));
+  try {
+    velaclockd::ControlServer tooLong(
+        longest + "s", [](const Json&, velaclockd::Connection&) { return std::nullopt; },
+        Kel::ActivityFacility::manager());
+    ADD_FAILURE() << "a path longer than a socket address holds was taken";
+  } catch (const std::system_error& error) {
+    EXPECT_TRUE(error.code() == std::errc::filename_too_long) << error.what();
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(directory));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/un.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -85,6 +87,9 @@ inline constexpr std::size_t maxWatchPaths = 1024;
 std::filesystem::path runtimeDirectory();
 // The control socket of `instance` in the runtime directory.
 std::filesystem::path socketPath(const std::string& instance);
+// The address of the Unix socket at `path`, or nothing when the path is too long for one (it is
+// never cut short: a shortened path would name another socket).
+std::optional<sockaddr_un> socketAddress(const std::filesystem::path& path);
 
 // Why `name` cannot name an instance, or empty when it can. An instance name becomes part of
 // file and shared-memory names, so it is one safe path component: letters, digits, '_', '.' and
