@@ -170,6 +170,8 @@ TEST_F(MuxFixture, BrokenPreconditionsAreToldAndTouchNothing) {
   setupMuxToSelectSource("m", "elsewhere", config, status);
   EXPECT_EQ(trace.count("mux m has no source elsewhere; nothing switched"), 1u);
   setupMuxToSelectSource("m", "a", nullptr, nullptr);
+  EXPECT_EQ(getMuxByName("m", nullptr), nullptr);
+  EXPECT_EQ(getMuxForSink("fpga", nullptr), nullptr);
   EXPECT_TRUE(bank->accesses().empty());
   EXPECT_EQ(selected("m"), "");
 }

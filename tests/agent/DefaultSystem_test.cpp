@@ -55,6 +55,14 @@ TEST(DefaultSystem, FiledSourcesAreRoutedAtStartAndApplyRepairsALostRoute) {
   EXPECT_NE(VelaClockAgent::Agent::planRoute(*system.database, "asic1/pps-in", "fpgaPpsMux")
                 .failure.find("is a mux"),
             std::string::npos);
+  // Applying a plan writes the cliConfig entry of the sink's own family.
+  const auto cliConfigOf = [&](const char* sink) {
+    return VelaClockAgent::Agent::planRoute(*system.database, sink, "system/ocxo1")
+        .sinkCliConfigPath;
+  };
+  EXPECT_EQ(cliConfigOf("fpga1/ref-clk"), "hardware/freq/sink/cliConfig/FixedSystem");
+  EXPECT_EQ(cliConfigOf("asic1/pps-in"), "hardware/strobe/sink/cliConfig/FixedSystem");
+  EXPECT_EQ(cliConfigOf("no/sink"), "");
   EXPECT_NE(VelaClockAgent::Agent::applyRoute(*system.agent, "no/sink", "system/ocxo1"), "");
   system.agent.reset();
   VelaClockAgent::clockMuxHamImpl.reset();

@@ -38,8 +38,10 @@ TEST(PpsPoll, TheDelayTableAndTheEdgeTestAtTheirBounds) {
   EXPECT_EQ(edgeTimestamp(1000000, 2), 0u);  // a poll before 1970 plus 2 ms: 0, not wrapped
   EXPECT_EQ(utcNanoseconds(1.5), 1500000000u);
   EXPECT_EQ(utcNanoseconds(-1.0), 0u);
-  EXPECT_EQ(durationMicroseconds(10.0, 10.0000025), 3u);  // halves away from zero
-  EXPECT_EQ(durationMicroseconds(10.0, 9.0), 0u);         // a wall clock stepped back
+  EXPECT_EQ(utcNanoseconds(1e300), UINT64_MAX);             // past what 64 bits of nanoseconds hold
+  EXPECT_EQ(durationMicroseconds(10.0, 10.0000025), 3u);    // halves away from zero
+  EXPECT_EQ(durationMicroseconds(10.0, 9.0), 0u);           // a wall clock stepped back
+  EXPECT_EQ(durationMicroseconds(0.0, 1e300), UINT64_MAX);  // or stepped far ahead
 }
 
 TEST_F(PpsWaiterFixture, EachRowOfTheTableIsWhatAPollApplies) {

@@ -169,17 +169,26 @@ TEST_F(PpsWaiterFixture, AnInvalidHalIsKeptButNeverPolled) {
   EXPECT_EQ(waiter->floatingPpsPollPeriod(), 0.0);
 }
 
-// An edge read 2 ms after it happened is counted as the operator's metrics show it: one edge, two
-// polls, a detection delay of 2000 us in the histogram's bucket up to 2047 us.
+// Edges read 2 ms and 40 ms after they happened are counted as the operator's metrics and `show
+// pps` show them, under the names they read: two edges, four polls, one detection delay in the
+// bucket up to 2047 us and one in the bucket up to 65535 us, which bound the median and the 99th
+// percentile.
 TEST_F(PpsWaiterFixture, CountsEachPollAndEdgeWithItsDetectionDelay) {
   start(lumenCounter());
-  pollWith(1000);
-  pollWith(2);
+  for (const std::uint16_t count : {1000, 2, 999, 40}) pollWith(count);
   const auto json = velaclockd::entityToJson(*waiter);
-  EXPECT_EQ(json["edgesPublished"], 1);
-  EXPECT_EQ(json["polls"], 2);
-  EXPECT_EQ(json["lastDetectionDelayUs"], 2000);
-  EXPECT_EQ(json["detectionDelayHistogram"], "2047:1");
+  EXPECT_EQ(json["edgesPublished"], 2);
+  EXPECT_EQ(json["polls"], 4);
+  EXPECT_EQ(json["falseEdgesDiscarded"], 0);
+  EXPECT_EQ(json["saturations"], 0);
+  EXPECT_EQ(json["lastDetectionDelayUs"], 40000);
+  EXPECT_EQ(json["detectionDelaySumUs"], 42000);
+  EXPECT_EQ(json["detectionDelayHistogram"], "2047:1 65535:1");
+  EXPECT_EQ(json["detectionDelayP50Us"], 2047);
+  EXPECT_EQ(json["detectionDelayP99Us"], 65535);
+  // A delay no bucket was made for (a wall clock stepped far) still lands in the last one.
+  EXPECT_EQ(VelaClockAgent::PpsWaiterStats::bucketOf(UINT64_MAX),
+            VelaClockAgent::PpsWaiterStats::delayBuckets - 1);
   const Kel::Ptr<Pps::Counter::Hal> hal = waiter->hal();
   const auto* tryMakeHal = waiter->fwkType().operation("tryMakeHal");
   ASSERT_NE(tryMakeHal, nullptr);
