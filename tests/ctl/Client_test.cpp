@@ -35,7 +35,8 @@ std::pair<int, std::string> ctl(std::vector<std::string> arguments) {
 
 }  // namespace
 
-// Sent away before its request was read, the client asks again; refused for a reason, it stops.
+// Sent away before its request was read, the client asks again; refused for a reason, it stops;
+// hung up on, it says so rather than wait.
 TEST(Client, ARequestTheDaemonWasTooBusyToTakeIsSentAgain) {
   std::string second;
   StandIn daemon(
@@ -45,13 +46,20 @@ TEST(Client, ARequestTheDaemonWasTooBusyToTakeIsSentAgain) {
          second = StandIn::requestLine(fd);
          StandIn::send(fd, "{\"ok\":true,\"answer\":42}\n");
        },
-       StandIn::replying("{\"ok\":false,\"error\":\"no such path\"}")});
+       StandIn::replying("{\"ok\":false,\"error\":\"no such path\"}"),
+       [](int fd) { StandIn::requestLine(fd); }});  // takes the request, hangs up unanswered
   velaclockctl::Client client(socketPath, 5.0);
   const auto reply = client.request({{"op", "get"}, {"path", "a/b"}});
   EXPECT_EQ(reply.member("answer", velaclockctl::Shape::unsignedNumber), 42);
   EXPECT_EQ(second, R"({"op":"get","path":"a/b"})");
-  velaclockctl::Client another(socketPath, 5.0);
-  EXPECT_THROW(another.request({{"op", "get"}, {"path", "x"}}), velaclockctl::Refused);
+  EXPECT_THROW(velaclockctl::Client(socketPath, 5.0).request({{"op", "get"}, {"path", "x"}}),
+               velaclockctl::Refused);
+  try {
+    velaclockctl::Client(socketPath, 5.0).request({{"op", "get"}, {"path", "y"}});
+    ADD_FAILURE() << "a daemon that hung up was taken for an answer";
+  } catch (const velaclockctl::NoDaemon& error) {
+    EXPECT_NE(std::string(error.what()).find("hung up without answering"), std::string::npos);
+  }
 }
 
 // A reply of the wrong shape, or none, ends in a clear "no valid answer" (exit 3), never a crash.
