@@ -5,6 +5,7 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -383,7 +384,8 @@ TEST_F(ControlServerTest, MalformedLinesAreAnsweredAndOverlongOnesEndTheConnecti
 }
 
 // The control socket's path is taken whole or refused: cut short, it would name another socket.
-TEST_F(ControlServerTest, ASocketPathTooLongForAnAddressIsRefused) {
+// Made private from the start, the socket leaves the process's umask as it found it.
+TEST_F(ControlServerTest, TheSocketIsMadeAtItsWholePathOrRefusedAndLeavesTheUmaskAlone) {
   const std::string prefix = (directory / "").string();
   const std::string longest =
       prefix + std::string(sizeof(sockaddr_un::sun_path) - 1 - prefix.size(), 's');
@@ -400,4 +402,8 @@ TEST_F(ControlServerTest, ASocketPathTooLongForAnAddressIsRefused) {
     EXPECT_TRUE(error.code() == std::errc::filename_too_long) << error.what();
   }
   EXPECT_TRUE(std::filesystem::is_empty(directory));
+
+  const mode_t before = umask(022);
+  start();
+  EXPECT_EQ(umask(before), mode_t{022});
 }
