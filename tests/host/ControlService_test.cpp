@@ -54,6 +54,12 @@ TEST(ControlService, AWatchFollowsEachPathOnceAndBoundsWhatItIsAsked) {
   EXPECT_EQ((*reply)["watching"], (nlohmann::ordered_json{"a/b", "a/c"}));
   const auto again = service.handle({{"op", "watch"}, {"paths", {"a/b"}}}, connection);
   EXPECT_EQ((*again)["error"], "this connection is watching already");
+  for (const nlohmann::json& all :
+       {nlohmann::json{{"op", "watch"}},
+        nlohmann::json{{"op", "watch"}, {"paths", nlohmann::json::array()}}}) {
+    StreamConnection watcher;  // no paths, or none named: every path
+    EXPECT_EQ((*service.handle(all, watcher))["watching"], (nlohmann::ordered_json{"a/b", "a/c"}));
+  }
 
   nlohmann::json many = nlohmann::json::array();
   for (std::size_t i = 0; i <= velaclock::maxWatchPaths; ++i)
