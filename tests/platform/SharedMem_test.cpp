@@ -168,7 +168,11 @@ TEST(SharedMemSegment, ReadersSeeWritersAndRejectWhatIsNotATable) {
 
   void* raw = ::mmap(nullptr, KEL_FLUME_HEADER_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ASSERT_NE(raw, MAP_FAILED);
-  static_cast<kel_flume_header*>(raw)->magic ^= 1;
+  auto* header = static_cast<kel_flume_header*>(raw);
+  const std::uint64_t sequence = header->sequence;
+  publishCounter(*writer, 2);  // as the public header tells readers: odd while writing, then + 2
+  EXPECT_EQ(header->sequence, sequence + 2);
+  header->magic ^= 1;
   EXPECT_EQ(kel_flume_read(&mapped, &counter, sizeof counter, &info), KEL_FLUME_BAD_SEGMENT);
   ::munmap(raw, KEL_FLUME_HEADER_SIZE);
   kel_flume_close(&mapped);
