@@ -67,7 +67,10 @@ TEST(Hardware, StuckBitsDefeatTheWrite) {
   EXPECT_EQ(readModifyWrite(*bank, 2, 0x0F, 0x05), 0x04);
   EXPECT_EQ(readModifyWrite(*bank, 2, 0xF0, 0x31), 0x34);  // the other bits still work
   bank->stuckBitsIs(2, 0x80, 0x80);                        // now bit 7 stuck at 1, bit 0 free again
-  EXPECT_EQ(bank->peek(2), 0xB5);  // the last write landed underneath the old fault
+  EXPECT_EQ(bank->peek(2), 0xB5);     // the last write landed underneath the old fault
+  bank->stuckBitsIs(16, 0x01, 0x01);  // past the last register: nothing to hold, nothing written
+  EXPECT_EQ(bank->contents(),
+            std::vector<std::uint8_t>({0, 0, 0xB5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(Hardware, FileBackedRegistersSurviveARestart) {
