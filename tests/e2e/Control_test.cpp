@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
-#include <cstring>
 #include <memory>
 #include <nlohmann/json.hpp>
 

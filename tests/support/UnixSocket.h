@@ -1,17 +1,14 @@
 #pragma once
 
 #include <sys/socket.h>
-#include <sys/un.h>
 
-#include <cstring>
 #include <filesystem>
 
-// The address of the Unix socket at `path`.
+#include "velaclock/ControlProtocol.h"
+
+// The address of the Unix socket at `path`, which a test keeps short enough for one.
 inline sockaddr_un unixAddress(const std::filesystem::path& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  return address;
+  return velaclock::socketAddress(path).value();
 }
 
 // Binds `fd` to the Unix socket at `path`; true when it did.
