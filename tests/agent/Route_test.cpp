@@ -65,7 +65,9 @@ TEST_F(MuxFixture, ADirectSourceWinsOverADeeperOne) {
 TEST_F(MuxFixture, NoRouteEndsInOneTraceAndNothingProgrammed) {
   addMux("m1", 0x10, 0x0F, {{"loop", 1}, {"gps", 2}}, {"fpga"});
   addMux("loop", 0x11, 0x0F, {{"m1", 1}, {"osc", 2}});
-  addMux("end", 0x12, 0x0F, {{"osc", 1}}, {"asic"});
+  addMux("end", 0x12, 0x0F, {{"osc", 1}});
+  addMux("join", 0x13, 0x0F, {{"end", 1}, {"via", 2}}, {"asic"});  // two ways down to end
+  addMux("via", 0x14, 0x0F, {{"end", 1}});
   startMonitor();
   const std::vector<std::tuple<const char*, const char*, const char*>> cases{
       {"fpga", "sma", "the mux sources form a cycle"},
