@@ -128,7 +128,9 @@ class ControlServerTest : public ::testing::Test {
     ++handled;
     const std::string op = request.value("op", "");
     if (op == "watch") {
-      connection.streamIs(std::make_unique<TestStream>(*this, connection));
+      if (!connection.streamIs(std::make_unique<TestStream>(*this, connection))) {
+        return nlohmann::ordered_json{{"ok", false}, {"error", "refused"}};
+      }
       streamConnection = &connection;
       return nlohmann::ordered_json{{"ok", true}};
     }
@@ -280,7 +282,8 @@ TEST_F(ControlServerTest, ANewcomerTakesTheSlotOfAnIdleOrStrayClientNeverOneMidC
   EXPECT_EQ(third->lines().size(), 1U);
 }
 
-// Ctrl-C on a watcher closes its connection for good: its stream, slot and descriptor go at once.
+// Streams never take the last slot, so a watch beyond them is refused. Ctrl-C on a watcher closes
+// its connection for good: its stream, slot and descriptor go at once.
 TEST_F(ControlServerTest, AWatcherThatHangsUpIsGoneAtOnceWithItsSlot) {
   velaclockd::ControlLimits limits;
   limits.maxClients = 3;  // two streams at the most
@@ -292,10 +295,15 @@ TEST_F(ControlServerTest, AWatcherThatHangsUpIsGoneAtOnceWithItsSlot) {
   serveTurns();
   EXPECT_EQ(streams, 2);
   EXPECT_EQ(first->lines().size(), 1U);  // as velaclockctl does: the reply taken, nothing left
+  auto third = connect();
+  third->send("{\"op\":\"watch\"}\n");  // the last slot stays for a client that asks
+  serveTurns();
+  const std::vector<std::string> refused = third->lines();
+  ASSERT_EQ(refused.size(), 1U);
+  EXPECT_EQ(errorOf(refused[0]), "refused");
   first.reset();
   serveTurns();
   EXPECT_EQ(streams, 1);
-  auto third = connect();
   third->send("{\"op\":\"watch\"}\n");
   serveTurns();
   EXPECT_EQ(streams, 2);
