@@ -40,7 +40,10 @@ class FilesTest : public ::testing::Test {
 
 TEST_F(FilesTest, OnlyRegularFilesAreReplacedAndALinkIsFollowed) {
   const fs::path target = directory / "saved.yaml", link = directory / "link.yaml";
+  const mode_t umaskBefore = umask(027);
   writeFileAtomically(target, "old\n");
+  EXPECT_EQ(umask(umaskBefore), mode_t{027}) << "the umask is left as it was";
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms{0640});
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
   fs::create_symlink(target, link);
   writeFileAtomically(link, "new\n");
