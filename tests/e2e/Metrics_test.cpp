@@ -41,6 +41,10 @@ TEST_F(Scripts, ShowJsonHasEveryTableAndAgreesWithGet) {
   for (const char* table : {"sources", "sinks", "muxes", "pps", "ports"}) {
     EXPECT_TRUE(all.contains(table)) << table;
   }
+  std::map<std::string, Json> settings;  // each family's sources in their own words
+  for (const Json& row : all["sources"]) settings[row["source"]] = row["settings in force"];
+  EXPECT_EQ(settings["system/ocxo1-pps"], "adjustment 0.0, antenna false");
+  EXPECT_EQ(settings["system/ocxo1"], "10000000 Hz, adjustment 0.0 ppb, image -");
   const Json muxStatus = json({"get", "hardware/clockmux/status/FixedSystem"})["muxStatus"];
   const Json muxes = json({"show", "muxes", "--json"});
   ASSERT_EQ(muxes, all["muxes"]);
