@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 
@@ -70,6 +71,11 @@ TEST(DescriptionSave, WhatIsSavedLoadsBackAsItWas) {
     first = velaclockd::savedDescription(*saved.database, description);
   }
   const PlatformDescription loaded = velaclockd::parsePlatformDescription(first, "saved", nullptr);
+  for (const auto& ham : description.hams) {  // a bank kept in a file stays kept in one
+    const auto it = std::ranges::find(loaded.hams, ham.name, &velaclockd::HamDescription::name);
+    ASSERT_NE(it, loaded.hams.end()) << ham.name;
+    EXPECT_EQ(it->persistent, ham.persistent) << ham.name;
+  }
   Installed again(loaded, "again");
   EXPECT_EQ(contents("Runs"), registers);
   EXPECT_EQ(velaclockd::savedDescription(*again.database, loaded), first);
