@@ -76,3 +76,17 @@ TEST(Supervision, NothingWaitsForTheManagerAndPetsComeTenTimesASecondAtMost) {
   }
   unsetenv("WATCHDOG_USEC");
 }
+
+// Without a watchdog no pet wakes the loop, so a state message the manager did not take has a
+// wake-up of its own.
+TEST(Supervision, AStateMessageTheManagerDidNotTakeIsSentAgainWithoutAWatchdog) {
+  Kel::VirtualTime time;
+  Manager manager;
+  unsetenv("WATCHDOG_USEC");
+  velaclockd::Supervision supervision;
+  for (int message = 0; message < 1000; ++message) supervision.statusIs("starting");
+  supervision.readyIs("up");  // finds the manager's queue full
+  manager.read();
+  time.runFor(0.15);
+  EXPECT_EQ(manager.read(), std::vector<std::string>{"READY=1\nSTATUS=up"});
+}
