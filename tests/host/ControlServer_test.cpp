@@ -182,16 +182,25 @@ TEST_F(ControlServerTest, AClientThatDoesNotReadIsNeitherAnsweredNorReadPastTheC
   for (int id = 0; id < requests; ++id) EXPECT_EQ(ids[std::size_t(id)], id);
 }
 
-TEST_F(ControlServerTest, AHalfClosedClientIsAnsweredThenClosed) {
+// As `nc -N` sends a request: no last newline, then the end of input. A watch so sent goes on.
+TEST_F(ControlServerTest, AHalfClosedClientIsAnsweredThenClosedUnlessItWatches) {
   start();
   auto client = connect();
-  client->send("{\"op\":\"echo\",\"id\":1}\n{\"op\":\"echo\",\"id\":2}");  // no last newline
+  auto watcher = connect();
+  client->send("{\"op\":\"echo\",\"id\":1}\n{\"op\":\"echo\",\"id\":2}");
   client->shutdownWriting();
+  watcher->send("{\"op\":\"watch\"}");
+  watcher->shutdownWriting();
   serveTurns();
   const auto lines = client->lines();
   ASSERT_EQ(lines.size(), 2U);
   EXPECT_EQ(Json::parse(lines[1])["id"], 2);
   EXPECT_TRUE(client->ended());
+  EXPECT_EQ(watcher->lines().size(), 1U);
+  time.runUntil(time.now() + 2 * velaclock::idleSeconds);  // its line has ended; a stream may idle
+  watcher->lines();
+  EXPECT_FALSE(watcher->ended());
+  EXPECT_EQ(streams, 1);
 }
 
 TEST_F(ControlServerTest, IdleClientsAndUnendingRequestsAreDroppedOnTheActivityClock) {
