@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "Fru/Hardware.h"
+#include "Fru/MmioWindow.h"
 #include "Fru/SimRegisterBank.h"
 #include "host/ControlService.h"
 #include "host/DefaultPlatform.h"
 #include "host/PlatformDescription.h"
 
+// A simulated bank is shown as it holds its registers; a device is read, up to its last register.
 TEST(ControlService, RegsShowsEveryRegisterAsTwoHexDigits) {
   auto bank = Kel::makePtr<Fru::SimRegisterBank>("H", 300);
   bank->poke(0, 0x0F);
@@ -15,11 +19,19 @@ TEST(ControlService, RegsShowsEveryRegisterAsTwoHexDigits) {
   bank->stuckBitsIs(2, 0x81, 0x80);
   bank->poke(299, 0xFF);
   Fru::hamImplIs("H", bank);
+  const auto device =
+      std::filesystem::temp_directory_path() / ("velaclock-regs-" + std::to_string(getpid()));
+  std::ofstream(device) << "\x01\x23\xfe" << std::string(4093, '\0');
+  Fru::hamImplIs(
+      "M", Fru::openMmioWindow("M", {.path = device.string(), .size = 3}, Fru::OpenMode::use));
   velaclockd::ControlService service(Kel::makePtr<Corral::EntityManager>("test", ""));
   const auto reply = service.handle({{"op", "regs"}, {"ham", "H"}});
+  const auto read = service.handle({{"op", "regs"}, {"ham", "M"}});
   Fru::hamImplsDelAll();
+  std::filesystem::remove(device);
   EXPECT_EQ(reply["size"], 300);
   EXPECT_EQ(reply["registers"], "0fa580" + std::string(std::size_t{2} * 296, '0') + "ff");
+  EXPECT_EQ(read["registers"], "0123fe") << read.dump();
 }
 
 namespace {
