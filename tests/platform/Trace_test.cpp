@@ -50,7 +50,7 @@ TEST(Trace, FilterGrammarAndEffect) {
   Kel::TraceHandle& vela = Kel::traceHandle("VelaClockAgent");
   Kel::TraceHandle& port = Kel::traceHandle("PortPolicySm");
 
-  ASSERT_TRUE(Kel::traceFilterIs("VelaClockAgent/0-57"));
+  ASSERT_TRUE(Kel::traceFilterIs("VelaClockAgent/0-57-7"));  // 7-7: a range of one level
   EXPECT_EQ(vela.levels(), 0b0010111111);
   EXPECT_EQ(port.levels(), 0);
 
