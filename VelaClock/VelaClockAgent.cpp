@@ -34,12 +34,11 @@ const char* presence(bool present) {
 }
 
 // Keeps the machine in `slot` when it was built from the very same directories (pointer identity);
-// otherwise builds one with `make`, replaces the one held and switches it on.
+// otherwise builds one with `make`, which switches it on, and replaces the one held.
 template <class Machine, class Make, class... Directories>
 Kel::Ptr<Machine> machineIs(Kel::Ptr<Machine>& slot, Make make, const Directories&... directories) {
   if (slot && slot->directories() == std::tie(directories...)) return slot;
   slot = make(directories...);
-  slot->hasNotificationActiveIs(true);
   return slot;
 }
 
@@ -294,7 +293,6 @@ Kel::Ptr<PpsWaiterSm> Agent::ppsWaiterSmIs() {
   if (ppsWaiterSm_) return ppsWaiterSm_;
   ppsWaiterSm_ = PpsWaiterSm::PpsWaiterSmIs(ppsConfig_, ppsStatus_);
   ppsWaiterSm_->ppsWaiterTimestampsIs(ppsWaiterTimestamps_);
-  ppsWaiterSm_->hasNotificationActiveIs(true);
   return ppsWaiterSm_;
 }
 
