@@ -87,7 +87,8 @@ TEST(DescriptionLoader, RegisterBanksAreBoundedAndNamesStayInTheirDirectory) {
          "d.yaml:3:5: line name `" + name + "`"},
     });
   }
-  EXPECT_EQ(refusal("hardware:\n  hams:\n    Intel-Gpio_Ham.0: {persistent: true}\n"), "");
+  // Each class of character at both of its ends.
+  EXPECT_EQ(refusal("hardware:\n  hams:\n    Intel-Gpio_Ham.0-azAZ09: {persistent: true}\n"), "");
 
   // Register values as runs, as a save writes them.
   const auto loaded = parsePlatformDescription(
