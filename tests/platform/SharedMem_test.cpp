@@ -288,6 +288,14 @@ TEST(SharedMemEntityManager, MountsOnlyTablesItCanServe) {
   Kel::traceFilterIs(filterBefore);
   EXPECT_EQ(traced.size(), std::size(refused));
 
+  // A segment that cannot be made (a link stands where it would be) leaves the path unmounted.
+  const std::string blocked = "/dev/shm" + tables->segmentName("test/blocked");
+  ASSERT_EQ(::symlink("/dev/null", blocked.c_str()), 0);
+  EXPECT_FALSE(tables->doMount("test/blocked", "SharedMemTest::CounterTable", good));
+  EXPECT_NE(tables->error().find("shm_open failed"), std::string::npos) << tables->error();
+  EXPECT_FALSE(tables->getEntity("test/blocked"));
+  ::unlink(blocked.c_str());
+
   ASSERT_TRUE(tables->doMount("test/counter", "SharedMemTest::CounterTable", good))
       << tables->error();
   const auto first = Kel::dynamicPtrCast<CounterTable>(tables->getEntity("test/counter"));
