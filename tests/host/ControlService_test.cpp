@@ -80,6 +80,9 @@ TEST(ControlService, AWatchFollowsEachPathOnceAndBoundsWhatItIsAsked) {
   const auto refused = service.handle({{"op", "watch"}, {"paths", many}}, other);
   EXPECT_EQ((*refused)["error"], "a watch names at most 1024 paths, not 1025");
   EXPECT_FALSE(other.streaming());
+  many.back() = "p0";  // named twice, counted once: at the limit, each path is looked up
+  EXPECT_EQ((*service.handle({{"op", "watch"}, {"paths", many}}, other))["error"],
+            "no entity at path `p0`");
 }
 
 // Each refusal names what was wrong and where, and leaves the database as it was.
