@@ -119,6 +119,7 @@ TEST(Notification, DeliveryStaysSafeWhenHandlersChangeReactors) {
   item->countIs(1);
   EXPECT_EQ(order, (std::vector<int>{1, 3, 4}));
   EXPECT_EQ(item->notifieeList().size(), 3u);
+  EXPECT_EQ(item->notifieeList().slots(), 3u);  // the places the gone ones held are closed
 
   order.clear();
   first->action = nullptr;
