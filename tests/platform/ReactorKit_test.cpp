@@ -183,4 +183,11 @@ TEST(ReactorKit, AMachinesReactorsAreRetiredBeforeItsOtherMembersGo) {
   machine.reset();
   EXPECT_EQ(heard, 0);
   EXPECT_FALSE(box->notifieeList().contains(watching));
+
+  // A reactor that joined a machine but is kept elsewhere loses its owner when the machine goes.
+  machine = makePtr<Machine>(box, item);
+  const auto elsewhere = makePtr<Machine::ItemReactor>(machine.get(), item);
+  machine.reset();
+  EXPECT_EQ(elsewhere->owner(), nullptr);
+  item->countIs(8);  // reaches no machine; AddressSanitizer reports any use after free
 }
