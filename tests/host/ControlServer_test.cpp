@@ -359,6 +359,19 @@ TEST_F(ControlServerTest, AReplyMadeLaterHoldsBackOnlyItsClientsNextRequests) {
   EXPECT_EQ(Json::parse(lines[0])["id"], 1);
   EXPECT_EQ(Json::parse(lines[1])["id"], 2);
   EXPECT_FALSE(saving->ended());
+
+  // Made while an earlier reply still waits for the socket, it goes after that reply, whole.
+  saving->send("{\"op\":\"big\",\"bytes\":400000,\"id\":3}\n{\"op\":\"later\"}\n");
+  serveTurns();
+  later->replyIs("{\"ok\":true,\"id\":4}\n");
+  std::vector<std::string> rest;
+  for (int round = 0; round < 20 && rest.size() < 2; ++round) {
+    serveTurns();
+    for (auto& line : saving->lines()) rest.push_back(line);
+  }
+  ASSERT_EQ(rest.size(), 2U);
+  EXPECT_EQ(Json::parse(rest[0])["id"], 3);
+  EXPECT_EQ(Json::parse(rest[1])["id"], 4);
 }
 
 TEST_F(ControlServerTest, RepliesStayValidUtf8AndAFailingHandlerGetsAnErrorReply) {
