@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -22,11 +24,19 @@
 
 namespace SharedMemTest {
 
-// Every field follows from one counter, so a record mixed from two writes shows.
+// Every field follows from one counter, so a record mixed from two writes shows. 128 bytes long,
+// so that a reader racing the writer overlaps its writes often.
 struct Counter {
   std::uint64_t a, b, c;
-  static Counter of(std::uint64_t n) { return {n, ~n, n * 7}; }
-  bool whole() const { return b == ~a && c == a * 7; }
+  std::array<std::uint64_t, 13> rest;
+  static Counter of(std::uint64_t n) {
+    Counter counter{n, ~n, n * 7, {}};
+    counter.rest.fill(n);
+    return counter;
+  }
+  bool whole() const {
+    return b == ~a && c == a * 7 && std::ranges::count(rest, a) == std::ssize(rest);
+  }
 };
 
 #define SHAREDMEM_TEST_NO_MEMBERS(attribute, collection, reference)
@@ -221,14 +231,16 @@ TEST(SharedMemSegment, ReadersNeverSeeATornRecordOfAnotherProcess) {
   char byte = 0;
   EXPECT_EQ(::read(started[0], &byte, 1), 1) << "the writer died before its first record";
   ::close(started[0]);
-  std::uint64_t last = 0, ok = 0, busy = 0, torn = 0, backward = 0;
-  for (int i = 0; i < 500'000; ++i) {
+  std::uint64_t last = 0, ok = 0, newer = 0, busy = 0, torn = 0, backward = 0;
+  // However the two are scheduled, reading goes on until the writer was seen at work often.
+  for (int i = 0; i < 5'000'000 && newer < 20'000; ++i) {
     Counter counter{};
     const kel_flume_status status = kel_flume_read(&segment, &counter, sizeof counter, nullptr);
     if (status == KEL_FLUME_BUSY) ++busy;
     if (status != KEL_FLUME_OK) continue;
     ++ok;
     torn += !counter.whole();
+    newer += counter.a > last;
     backward += counter.a < last;
     last = counter.a;
   }
