@@ -17,6 +17,7 @@
 #include "Kel/Activity.h"
 #include "Kel/VirtualTime.h"
 #include "host/ControlServer.h"
+#include "support/Descriptors.h"
 #include "support/UnixSocket.h"
 
 namespace {
@@ -416,8 +417,11 @@ TEST_F(ControlServerTest, MalformedLinesAreAnsweredAndOverlongOnesEndTheConnecti
 }
 
 // The control socket's path is taken whole or refused: cut short, it would name another socket.
-// Made private from the start, the socket leaves the process's umask as it found it.
+// Made private from the start, the socket leaves the process's umask as it found it. A server
+// refused or gone leaves no descriptor behind.
 TEST_F(ControlServerTest, TheSocketIsMadeAtItsWholePathOrRefusedAndLeavesTheUmaskAlone) {
+  Kel::ActivityFacility::manager();  // made first: its timer's descriptor outlives any server
+  const auto descriptors = openDescriptors();
   const std::string prefix = (directory / "").string();
   const std::string longest =
       prefix + std::string(sizeof(sockaddr_un::sun_path) - 1 - prefix.size(), 's');
@@ -438,4 +442,6 @@ TEST_F(ControlServerTest, TheSocketIsMadeAtItsWholePathOrRefusedAndLeavesTheUmas
   const mode_t before = umask(022);
   start();
   EXPECT_EQ(umask(before), mode_t{022});
+  server.reset();
+  EXPECT_EQ(openDescriptors(), descriptors);
 }

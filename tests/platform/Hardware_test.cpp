@@ -16,6 +16,7 @@
 #include "Fru/MmioWindow.h"
 #include "Fru/SimRegisterBank.h"
 #include "Kel/Dir.h"
+#include "support/Descriptors.h"
 
 using Fru::AccessStatus;
 using Fru::SimRegisterBank;
@@ -76,6 +77,7 @@ TEST(Hardware, StuckBitsDefeatTheWrite) {
 TEST(Hardware, FileBackedRegistersSurviveARestart) {
   const auto file =
       std::filesystem::temp_directory_path() / ("velaclock-regs-" + std::to_string(getpid()));
+  const auto descriptors = openDescriptors();
   {
     auto bank = makePtr<SimRegisterBank>("IntelGpioHam", 64, file);
     ASSERT_EQ(bank->write8(0x20, 0x5A), AccessStatus::ok);
@@ -86,6 +88,7 @@ TEST(Hardware, FileBackedRegistersSurviveARestart) {
   EXPECT_EQ(data, 0x5A);
   EXPECT_EQ(again->read8(100, data), AccessStatus::ok);
   EXPECT_EQ(data, 0);
+  EXPECT_EQ(openDescriptors(), descriptors) << "a mapped bank keeps no descriptor";
   std::filesystem::remove(file);
   EXPECT_THROW(SimRegisterBank("x", 8, "/nonexistent-dir/regs"), std::system_error);
 
@@ -189,6 +192,7 @@ std::string refusal(const Fru::MmioWindowLocation& location, const std::filesyst
 
 TEST(Hardware, AnMmioWindowReachesItsLastRegisterAndNothingBeyond) {
   const WindowFile file(0x2000);
+  const auto descriptors = openDescriptors();
   auto window = Fru::openMmioWindow(
       "W", {.path = file.path.string(), .offset = 0x1000, .size = 0x100}, Fru::OpenMode::use);
   EXPECT_EQ(window->write8(0xFF, 0xA5), AccessStatus::ok);
@@ -211,6 +215,7 @@ TEST(Hardware, AnMmioWindowReachesItsLastRegisterAndNothingBeyond) {
   auto odd = Fru::openMmioWindow("W", {.path = file.path.string(), .offset = 1, .size = 16},
                                  Fru::OpenMode::use);
   EXPECT_EQ(odd->read16(2, count), AccessStatus::badAddress);
+  EXPECT_EQ(openDescriptors(), descriptors) << "a mapped window keeps no descriptor";
 }
 
 // Two byte loads would see a counter going from 0x00ff to 0x0100 as 0x0000 or 0x01ff.

@@ -20,6 +20,7 @@
 #include "KelSharedMem/EntityManager.h"
 #include "KelSharedMem/Segment.h"
 #include "KelSharedMem/Table.h"
+#include "support/Descriptors.h"
 #include "velaclock/kel_flume.h"
 
 namespace SharedMemTest {
@@ -168,7 +169,9 @@ TEST(SharedMemSegment, ReadersSeeWritersAndRejectWhatIsNotATable) {
 
   // A restarted writer takes the segment over; a reader that kept its mapping notices.
   const std::uint64_t firstWriter = writer->writerId();
+  const auto descriptors = openDescriptors();
   writer = openCounterSegment(name);
+  EXPECT_EQ(openDescriptors(), descriptors) << "the writer replaced keeps its descriptor";
   EXPECT_EQ(kel_flume_read(&mapped, &counter, sizeof counter, &info), KEL_FLUME_EMPTY);
   EXPECT_NE(info.writer_id, firstWriter);
   EXPECT_EQ(info.writer_id, writer->writerId());

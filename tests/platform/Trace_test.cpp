@@ -6,6 +6,7 @@
 #include "Kel/Trace.h"
 #include "Kel/VirtualTime.h"
 #include "support/CapturedTrace.h"
+#include "support/Descriptors.h"
 
 namespace {
 
@@ -44,6 +45,19 @@ TEST(Trace, LineFormat) {
                                 " Format/3 tests/platform/Trace_test.cpp:" + std::to_string(line) +
                                 " TestBody data is a5 ok");
   EXPECT_EQ(Kel::traceTimestamp(1796659200.9999996), "2026-12-07T16:00:01.000000Z");
+}
+
+// logrotate's SIGHUP reopens the trace file: each reopening lets go of the file it replaces.
+TEST(Trace, ReopeningTheFileKeepsOneDescriptor) {
+  const auto file =
+      std::filesystem::temp_directory_path() / ("velaclock-trace-" + std::to_string(getpid()));
+  setenv("TRACEFILE", file.c_str(), 1);
+  Kel::traceFileReopen();
+  const auto descriptors = openDescriptors();
+  Kel::traceFileReopen();
+  EXPECT_EQ(openDescriptors(), descriptors);
+  unsetenv("TRACEFILE");
+  std::filesystem::remove(file);
 }
 
 TEST(Trace, FilterGrammarAndEffect) {
