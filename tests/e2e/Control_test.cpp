@@ -3,27 +3,10 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "e2e/Process.h"
 #include "e2e/RawConnection.h"
+#include "e2e/RunningDaemon.h"
 
-namespace {
-
-using Json = nlohmann::ordered_json;
-
-}  // namespace
-
-class Control : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(daemon.ready()) << daemon.errors(); }
-  Json get(const std::string& path) {
-    const CommandResult got = instance.ctl({"get", path});
-    EXPECT_EQ(got.status, 0) << got.err;
-    return got.status == 0 ? Json::parse(got.out) : Json();
-  }
-
-  Instance instance;
-  Daemon daemon = instance.daemon();
-};
+class Control : public RunningDaemon {};
 
 TEST_F(Control, SetGetAndDeleteRoundTrip) {
   const std::string sinks = "hardware/strobe/sink/cliConfig/FixedSystem";

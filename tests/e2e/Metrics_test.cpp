@@ -2,22 +2,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "e2e/Process.h"
+#include "e2e/RunningDaemon.h"
 #include "support/Exposition.h"
 
 // What scripts and collectors read: `show --json` and `metrics`, against a running daemon. The
 // exposition's shape for every case of what the daemon shows is the ctl's unit test.
-using Json = nlohmann::ordered_json;
 
-class Scripts : public ::testing::Test {
+class Scripts : public RunningDaemon {
  protected:
-  void SetUp() override { ASSERT_TRUE(daemon.ready()) << daemon.errors(); }
-
-  Json json(std::vector<std::string> arguments) const {
-    const CommandResult done = instance.ctl(std::move(arguments));
-    EXPECT_EQ(done.status, 0) << done.err;
-    return done.status == 0 ? Json::parse(done.out) : Json();
-  }
   std::map<std::string, double> metrics() const {
     const CommandResult done = instance.ctl({"metrics"});
     EXPECT_EQ(done.status, 0) << done.err;
@@ -30,9 +22,6 @@ class Scripts : public ::testing::Test {
                   .status,
               0);
   }
-
-  Instance instance;
-  Daemon daemon = instance.daemon();
 };
 
 TEST_F(Scripts, ShowJsonHasEveryTableAndAgreesWithGet) {

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "e2e/Process.h"
+#include "e2e/RunningDaemon.h"
 
 // The PPS waiter of the embedded default system, watched and broken by an operator.
 namespace {
@@ -28,16 +29,8 @@ std::optional<EdgeLine> parseEdgeLine(const std::string& out) {
 
 }  // namespace
 
-class Pps : public ::testing::Test {
+class Pps : public RunningDaemon {
  protected:
-  void SetUp() override { ASSERT_TRUE(daemon.ready()) << daemon.errors(); }
-
-  // The entity at `path` as velaclockctl prints it; a failure to get it fails the test.
-  Json get(const std::string& path) const {
-    const CommandResult got = instance.ctl({"get", path});
-    EXPECT_EQ(got.status, 0) << path << ": " << got.err;
-    return got.status == 0 ? Json::parse(got.out) : Json::object();
-  }
   // The waiter as the daemon reflects it.
   Json waiter() const { return get("agent/ppsWaiterSm"); }
   std::uint64_t counter(const char* name) const { return waiter().value(name, std::uint64_t{0}); }
@@ -51,11 +44,6 @@ class Pps : public ::testing::Test {
     const CommandResult done = instance.ctl({"sim", "pps", fault});
     ASSERT_EQ(done.status, 0) << done.err;
   }
-
-  // An instance of its own: the shared-memory edge table is named after the instance, and the
-  // daemons of other tests running meanwhile must not write the one this test reads.
-  Instance instance;
-  Daemon daemon = instance.daemon();
 };
 
 // Edges come fresh each second with the counters rising; a stopped pulse is then reported down

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/Process.h"
+#include "e2e/RunningDaemon.h"
 
 namespace {
 
@@ -22,13 +22,12 @@ std::vector<std::string> row(const std::string& table, const std::string& first)
 
 }  // namespace
 
+class Routing : public RunningDaemon {};
+
 // The operator's road: one `set` of a cliConfig entry that did not exist routes the sink through
 // three muxes, two of which share register 0x10 under different masks. The FPGA's PPS input,
 // whose mux that route took over, is then shown as not in force.
-TEST(Routing, OneSetRoutesANewSinkAndTheSinkWhoseMuxItTookIsShownNotInForce) {
-  Instance instance;
-  Daemon daemon = instance.daemon();
-  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+TEST_F(Routing, OneSetRoutesANewSinkAndTheSinkWhoseMuxItTookIsShownNotInForce) {
   const std::string source = "system/ocxo1-pps";
   const CommandResult set = instance.ctl({"set", "hardware/strobe/sink/cliConfig/FixedSystem",
                                           "cliConfig", "asic1/pps-in", "sourceName=" + source});
@@ -53,10 +52,7 @@ TEST(Routing, OneSetRoutesANewSinkAndTheSinkWhoseMuxItTookIsShownNotInForce) {
 
 // The road of one typical event: the port's signal chooses the FPGA's PPS source, which the strobe
 // sink monitor routes.
-TEST(Routing, ThePortPolicyRoutesTheFpgasPpsInputFromThePortsSignal) {
-  Instance instance;
-  Daemon daemon = instance.daemon();
-  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+TEST_F(Routing, ThePortPolicyRoutesTheFpgasPpsInputFromThePortsSignal) {
   const std::string ports = "hardware/clocking/cliConfig/FixedSystem";
   ASSERT_EQ(instance.ctl({"set", ports, "allPortConfig", "pps-in1", "signal=2"}).status, 0);
   const std::vector<std::string> port = row(instance.ctl({"show", "ports"}).out, "pps-in1");
@@ -71,10 +67,7 @@ TEST(Routing, ThePortPolicyRoutesTheFpgasPpsInputFromThePortsSignal) {
 
 // `route` explains before anything is switched: the chain, each register before and after, or why
 // there is no route; with --apply the agent then routes it.
-TEST(Routing, RouteExplainsAndChangesNothingUntilApplied) {
-  Instance instance;
-  Daemon daemon = instance.daemon();
-  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+TEST_F(Routing, RouteExplainsAndChangesNothingUntilApplied) {
   const std::string registersBefore = instance.ctl({"regs", "IntelGpioHam"}).out;
   const CommandResult route = instance.ctl({"route", "asic1/pps-in", "system/ocxo1-pps"});
   EXPECT_EQ(route.status, 0) << route.err;

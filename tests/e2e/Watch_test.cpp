@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "e2e/Process.h"
 #include "e2e/RawConnection.h"
+#include "e2e/RunningDaemon.h"
 
 namespace {
 using Json = nlohmann::ordered_json;
@@ -17,10 +17,9 @@ Json next(RawConnection& watcher) {
 }  // namespace
 
 // Changes arrive in the order they happen: the operator's set first, then the agent's route.
-TEST(Watch, AWatcherSeesASetAndWhatTheAgentDoesAboutItInOrder) {
-  Instance instance;
-  Daemon daemon = instance.daemon();
-  ASSERT_TRUE(daemon.ready()) << daemon.errors();
+class Watch : public RunningDaemon {};
+
+TEST_F(Watch, AWatcherSeesASetAndWhatTheAgentDoesAboutItInOrder) {
   RawConnection watcher(instance.socket());
   watcher.send(R"({"op":"watch","paths":["hardware/strobe/sink/cliConfig/FixedSystem",)"
                R"("hardware/clockmux/status/FixedSystem"]})"
