@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -19,8 +21,8 @@ namespace fs = std::filesystem;
 const fs::path socketPath =
     fs::temp_directory_path() / ("velaclock-ctl-" + std::to_string(getpid()) + ".sock");
 
-// velaclockctl ARGUMENTS...: its exit status and what it said on stderr.
-std::pair<int, std::string> ctl(std::vector<std::string> arguments) {
+// velaclockctl ARGUMENTS...: its exit status and what it said on stderr; what it printed in `out`.
+std::pair<int, std::string> ctl(std::vector<std::string> arguments, std::string* out = nullptr) {
   arguments.insert(arguments.begin(), "velaclockctl");
   std::vector<char*> argv;
   argv.reserve(arguments.size() + 1);
@@ -29,7 +31,8 @@ std::pair<int, std::string> ctl(std::vector<std::string> arguments) {
   testing::internal::CaptureStderr();
   testing::internal::CaptureStdout();
   const int status = velaclockctl::runCommandLine(static_cast<int>(argv.size()) - 1, argv.data());
-  testing::internal::GetCapturedStdout();
+  const std::string printed = testing::internal::GetCapturedStdout();
+  if (out) *out = printed;
   return {status, testing::internal::GetCapturedStderr()};
 }
 
@@ -123,4 +126,42 @@ TEST(Client, ASocketPathTooLongForAnAddressIsNotCutShort) {
   velaclockctl::Client whole(longest, 5.0);
   EXPECT_EQ(whole.request({{"op", "get"}}).member("answer", velaclockctl::Shape::unsignedNumber),
             1);
+}
+
+// `watch` asks for the paths named and prints each change on a line, or as it came with --json,
+// until velaclockd ends the watch (a refusal) or hangs up (no daemon).
+TEST(CommandLine, WatchPrintsEachChangeUntilTheStreamEnds) {
+  using Json = nlohmann::json;
+  const std::vector<std::string> events{
+      R"({"event":"snapshot","path":"a/b","entity":{"n":1}})",
+      R"({"event":"change","path":"a/b","within":[{"collection":"sink","key":"s1"}],)"
+      R"("attribute":"sourceName","value":"gps1"})",
+      R"({"event":"change","path":"a/b","collection":"sink","key":"s2","entry":null})",
+      R"({"event":"overflow","missed":7})"};
+  std::string stream = "{\"ok\":true,\"watching\":[]}\n";
+  for (const std::string& event : events) stream += event + "\n";
+  std::vector<std::string> requests;
+  const auto streaming = [&](const std::string& last) -> StandIn::Answer {
+    return [&requests, text = stream + last](int fd) {
+      requests.push_back(StandIn::requestLine(fd));
+      StandIn::send(fd, text);
+    };
+  };
+  const StandIn daemon(socketPath,
+                       {streaming("{\"event\":\"end\",\"reason\":\"outgrown\"}\n"), streaming("")});
+  std::string out;
+  const auto [ended, why] = ctl({"--socket", socketPath.string(), "watch", "a/b", "c"}, &out);
+  EXPECT_EQ(ended, velaclockctl::exitRefused);
+  EXPECT_NE(why.find("velaclockd ended the watch: outgrown"), std::string::npos) << why;
+  EXPECT_EQ(out,
+            "a/b snapshot {\"n\":1}\na/b sink[s1] sourceName = gps1\na/b sink[s2] removed\n"
+            "(missed 7 changes; a fresh snapshot follows)\n");
+  EXPECT_EQ(ctl({"--socket", socketPath.string(), "watch", "--json"}, &out).first,
+            velaclockctl::exitNoDaemon);
+  std::istringstream lines(out);
+  for (std::string line; const std::string& event : events) {
+    EXPECT_TRUE(std::getline(lines, line) && Json::parse(line) == Json::parse(event)) << out;
+  }
+  EXPECT_EQ(requests, (std::vector<std::string>{R"({"op":"watch","paths":["a/b","c"]})",
+                                                R"({"op":"watch","paths":[]})"}));
 }
