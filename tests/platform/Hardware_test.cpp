@@ -52,7 +52,7 @@ TEST(Hardware, RegisterBankReadModifyWriteAndItsRecord) {
   std::uint8_t data = 0x77;
   EXPECT_EQ(bank->read8(16, data), AccessStatus::badAddress);
   EXPECT_EQ(bank->peek(16), 0);
-  EXPECT_EQ(bank->write8(100, 1), AccessStatus::badAddress);
+  EXPECT_EQ(bank->write8(16, 1), AccessStatus::badAddress);
   EXPECT_EQ(data, 0x77);
   std::uint16_t count = 0;
   EXPECT_EQ(bank->read16(4, count), AccessStatus::noDevice);  // plain registers are 8 bits
