@@ -16,7 +16,7 @@ struct TreeCase {
   std::string what;
   std::string stuckBits;  // added to the mux bank of the default description
   std::vector<std::string> setFirst;
-  std::string golden;  // the tree drawn, in tests/golden: as text (.txt) and for Graphviz (.dot)
+  std::string golden;  // the tree in tests/golden: as text (.txt), for Graphviz (.dot), as JSON
 };
 
 std::vector<std::string> lines(const std::string& text) {
@@ -56,5 +56,7 @@ TEST(Tree, ShowTreeDrawsEachSinksMuxesTheirSelectionsAndMarksBrokenRoutes) {
     EXPECT_TRUE(matchesGolden(lines(tree.out), c.golden + ".txt"));
     const CommandResult dot = instance.ctl({"show", "tree", "--dot"});
     EXPECT_TRUE(matchesGolden(lines(dot.out), c.golden + ".dot"));
+    const CommandResult json = instance.ctl({"show", "tree", "--json"});
+    EXPECT_TRUE(matchesGolden(lines(json.out), c.golden + ".json"));
   }
 }
