@@ -112,6 +112,9 @@ TEST(ControlService, RefusedRequestsNameTheFaultAndChangeNothing) {
        "expected a number from 0 to 255 or a value name"},
       {setMux(R"("type":"Hardware::ClockMux::Sink","attributes":{})"),
        "cannot be an entry of `muxConfig`"},
+      {R"({"op":"set","path":"hardware/clocking/cliConfig/FixedSystem","collection":)"
+       R"("allPortConfig","key":"pps-in1","type":"Hardware::Clocking::PortConfig"})",
+       "entry is a Hardware::Clocking::PpsGnssInPortConfig, not a Hardware::Clocking::PortConfig"},
       {onMuxes("set", R"("collection":"muxConfigs","key":"x","attributes":{"bitMask":"3"})"),
        "has no collection `muxConfigs`"},
       {onMuxes("del", R"("collection":"muxConfig","key":"nope")"),
