@@ -91,6 +91,10 @@ TEST_F(Routing, RouteExplainsAndChangesNothingUntilApplied) {
   const CommandResult noSink = instance.ctl({"route", "asic9/none", "system/gps1"});
   EXPECT_EQ(noSink.status, 1);
   EXPECT_NE(noSink.out.find("no mux drives the sink"), std::string::npos);
+  const CommandResult refused = instance.ctl({"route", "asic1/pps-in", "port1/rx-clk", "--apply"});
+  EXPECT_NE(refused.err.find("the sink's tree offers the source; nothing applied"),
+            std::string::npos)
+      << refused.err;
   EXPECT_EQ(instance.ctl({"regs", "IntelGpioHam"}).out, registersBefore);
 
   ASSERT_EQ(instance.ctl({"route", "asic1/pps-in", "system/ocxo1-pps", "--apply"}).status, 0);
