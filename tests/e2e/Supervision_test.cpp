@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -8,54 +6,7 @@
 #include <string>
 
 #include "e2e/Process.h"
-#include "support/UnixSocket.h"
-
-namespace {
-
-// A stand-in for systemd's notification socket: the datagrams velaclockd sends it, one by one.
-class NotifySocket {
- public:
-  explicit NotifySocket(const std::filesystem::path& path)
-      : path_(path), fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    bound_ = bindUnix(fd_, path);
-  }
-  ~NotifySocket() { close(fd_); }
-  bool bound() const { return bound_; }
-  const std::filesystem::path& path() const { return path_; }
-
-  // The next datagram, or "" when none comes within a generous deadline.
-  std::string next() {
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, 10000) != 1) return "";
-    char buffer[4096];
-    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "";
-  }
-  // Fills the socket's queue, as a manager that stopped reading would let it fill.
-  void fill() const {
-    const int sender = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    const sockaddr_un address = unixAddress(path_);
-    while (sendto(sender, "X", 1, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
-           1) {
-    }
-    close(sender);
-  }
-  // The next datagram that is not a watchdog pet.
-  std::string nextNotPet() {
-    std::string message;
-    do {
-      message = next();
-    } while (message == "WATCHDOG=1");
-    return message;
-  }
-
- private:
-  std::filesystem::path path_;
-  int fd_;
-  bool bound_ = false;
-};
-
-}  // namespace
+#include "support/NotifySocket.h"
 
 TEST(Supervision, ReadyOnceTheMountsAreCompleteThenWatchdogAndStopping) {
   Instance instance;

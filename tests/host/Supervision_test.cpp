@@ -1,6 +1,5 @@
 // Supervision on virtual time against a stand-in for systemd's notification socket.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,39 +9,26 @@
 
 #include "Kel/VirtualTime.h"
 #include "host/Supervision.h"
-#include "support/UnixSocket.h"
+#include "support/NotifySocket.h"
 
 namespace {
 
-// The service manager's end: it reads only when the test says so.
-class Manager {
+// The service manager's end, named in NOTIFY_SOCKET: it reads only when the test says so.
+class Manager : public NotifySocket {
  public:
   Manager()
-      : path_(std::filesystem::temp_directory_path() /
-              ("velaclock-notify-" + std::to_string(getpid()))),
-        fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)) {
-    std::filesystem::remove(path_);
-    EXPECT_TRUE(bindUnix(fd_, path_));
-    setenv("NOTIFY_SOCKET", path_.c_str(), 1);
+      : NotifySocket(std::filesystem::temp_directory_path() /
+                     ("velaclock-notify-" + std::to_string(getpid()))) {
+    EXPECT_TRUE(bound());
+    setenv("NOTIFY_SOCKET", path().c_str(), 1);
   }
-  ~Manager() {
-    unsetenv("NOTIFY_SOCKET");
-    close(fd_);
-    std::filesystem::remove(path_);
-  }
+  ~Manager() { unsetenv("NOTIFY_SOCKET"); }
   // The messages waiting, oldest first.
   std::vector<std::string> read() {
     std::vector<std::string> messages;
-    char buffer[512];
-    for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, 0)) > 0;) {
-      messages.emplace_back(buffer, static_cast<std::size_t>(n));
-    }
+    for (std::string message; !(message = next(0)).empty();) messages.push_back(message);
     return messages;
   }
-
- private:
-  std::filesystem::path path_;
-  int fd_;
 };
 
 }  // namespace
