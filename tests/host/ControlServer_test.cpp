@@ -167,9 +167,7 @@ class ControlServerTest : public ::testing::Test {
 };
 
 TEST_F(ControlServerTest, AClientThatDoesNotReadIsNeitherAnsweredNorReadPastTheCap) {
-  velaclockd::ControlLimits limits;
-  limits.maxPendingOutput = std::size_t{64} * 1024;
-  start(limits);
+  start({.maxPendingOutput = std::size_t{64} * 1024});
   constexpr int requests = 400;
   auto client = connect();
   std::string pipeline;
@@ -255,9 +253,7 @@ TEST_F(ControlServerTest, IdleClientsAndUnendingRequestsAreDroppedOnTheActivityC
 // least), else of the one holding an incomplete request line longest; a client in the middle of
 // a command keeps its slot, and the newcomer is told to try again. Whoever is sent away may.
 TEST_F(ControlServerTest, ANewcomerTakesTheSlotOfAnIdleOrStrayClientNeverOneMidCommand) {
-  velaclockd::ControlLimits limits;
-  limits.maxClients = 2;
-  start(limits);
+  start({.maxClients = 2});
   const Kel::Seconds t0 = time.now();
   auto commanding = connect();
   auto stray = connect();
@@ -304,9 +300,7 @@ TEST_F(ControlServerTest, ANewcomerTakesTheSlotOfAnIdleOrStrayClientNeverOneMidC
 // Streams never take the last slot, so a watch beyond them is refused. Ctrl-C on a watcher closes
 // its connection for good: its stream, slot and descriptor go at once.
 TEST_F(ControlServerTest, AWatcherThatHangsUpIsGoneAtOnceWithItsSlot) {
-  velaclockd::ControlLimits limits;
-  limits.maxClients = 3;  // two streams at the most
-  start(limits);
+  start({.maxClients = 3});  // two streams at the most
   auto first = connect();
   auto second = connect();
   first->send("{\"op\":\"watch\"}\n");
@@ -331,9 +325,7 @@ TEST_F(ControlServerTest, AWatcherThatHangsUpIsGoneAtOnceWithItsSlot) {
 // A stream whose lines are refused is told when there is room again, even when what it then sends
 // leaves the socket at once and no wake-up for writing is to come.
 TEST_F(ControlServerTest, AStreamThatCaughtUpIsNeverLeftWaiting) {
-  velaclockd::ControlLimits limits;
-  limits.maxStreamQueue = 4096;
-  start(limits);
+  start({.maxStreamQueue = 4096});
   auto watcher = connect();
   watcher->send("{\"op\":\"watch\"}\n");
   serveTurns();
