@@ -153,6 +153,9 @@ TEST_F(SignalFixture, ASinkIsRoutedWhenTheSourceItWantsDiffersFromItsStatus) {
   strobeSinkCli->cliConfig("orphan")->sourceNameIs("sma");
   EXPECT_EQ(strobeSinkStatus->sinkStatus("orphan"), nullptr);
   EXPECT_EQ(writes(*bank), (Writes{{0x11, 0x04}, {0x10, 0x02}}));  // fpga again, not orphan
+  bank->stuckBitsIs(0x12, 0x0F, 0x00);  // m3's register keeps none of what it is sent
+  strobeSinkCli->cliConfig("asic")->sourceNameIs("osc");
+  EXPECT_EQ(monitor->extra().counters.readBackMismatches, 1U);
 }
 
 // What sets each monitor's traces apart; the shared lines are checked once, on the strobe sources.
