@@ -136,10 +136,12 @@ TEST(Daemon, AnAgentThatCannotBeLoaded) {
 }
 
 // The option table is the host's unit test; here, that a usage error stops the daemon before it
-// makes anything: '..' as an instance used to put files straight into the runtime directory.
+// makes anything: '..' as an instance used to put files straight into the runtime directory. A
+// trace filter it cannot read is refused, not left unapplied.
 TEST(Daemon, BadUsageIsRefusedBeforeAnythingStarts) {
   Instance instance;
   Daemon daemon({"--instance", ".."}, instance.environment());
   EXPECT_EQ(daemon.wait(), 2);
   EXPECT_FALSE(std::filesystem::exists(instance.runtime() / "velaclock"));
+  EXPECT_EQ(instance.daemon({"--trace", "VelaClockAgent/9-0", "--duration", "1"}).wait(), 2);
 }
